@@ -1,0 +1,88 @@
+#include "values/parameter_entry.h"
+
+#include "values/duration.h"
+#include "values/locale_numbers.h"
+#include "values/parameter_values.h"
+#include "values/temperature.h"
+
+#include <array>
+
+namespace kelvaro {
+
+namespace {
+
+constexpr std::array<EntryBox, InputBoxCount> Boxes{{
+    {17, EntryKind::Temperature, "Low Setpoint Raising:"},
+    {10, EntryKind::Hysteresis, "Lower Hysterisis:"},
+    {11, EntryKind::Temperature, "Lower Setpoint:"},
+    {14, EntryKind::Temperature, "Low Setpoint Falling:"},
+    {16, EntryKind::Duration, "Low Time Off:"},
+    {15, EntryKind::Duration, "Low Time On:"},
+    {13, EntryKind::Duration, "Lower Time Off:"},
+    {12, EntryKind::Duration, "Lower Time On:"},
+    {19, EntryKind::OperationModes, "Operation Modes:"},
+    {18, EntryKind::Duration, "Time Delay:"},
+}};
+
+// A temperature in the shown unit, with the locale's decimal separator.
+QString shownTemperature(double celsius, const DisplayUnits& units)
+{
+    return formatTwoDecimals(Celsius_To_Display(celsius, units.Use_Fahrenheit), units.locale) +
+           Temp_Unit_Suffix(units.Use_Fahrenheit);
+}
+
+QString accepted(const EntryBox& box, const DisplayUnits& units)
+{
+    switch (box.kind) {
+    case EntryKind::Temperature:
+        return QStringLiteral("a temperature from %1 to %2")
+            .arg(shownTemperature(-327.68, units), shownTemperature(327.67, units));
+    case EntryKind::Hysteresis:
+        return QStringLiteral("a hysteresis from %1 to %2")
+            .arg(shownTemperature(0.0, units), shownTemperature(2.55, units));
+    case EntryKind::Duration:
+        if (units.calibration <= 0)
+            return QStringLiteral("a relay time, but the timer calibration value (%1) must be "
+                                  "above 0: set it in Tools, Calibration, Timers Duration")
+                .arg(units.calibration);
+        return QStringLiteral("a relay time as minutes:seconds from 0:00 to 59:59");
+    case EntryKind::OperationModes:
+        return QStringLiteral("a whole number from 0 to 32767");
+    }
+    return {};
+}
+
+} // namespace
+
+const EntryBox& entryBox(int box)
+{
+    return Boxes.at(std::size_t(box));
+}
+
+std::variant<ParameterWrite, QString> commitEntry(int boxIndex, const QString& text,
+                                                  const Words& words, const DisplayUnits& units)
+{
+    const EntryBox& box = entryBox(boxIndex);
+    std::optional<qint32> value;
+    switch (box.kind) {
+    case EntryKind::Temperature:
+        value = temperatureWordFromText(text, units.Use_Fahrenheit, units.locale);
+        break;
+    case EntryKind::Hysteresis:
+        if (const auto h = hysteresisFromText(text, units.Use_Fahrenheit, units.locale))
+            value = lowByte(words[box.word]) + *h * 256;
+        break;
+    case EntryKind::Duration:
+        value = durationWordFromText(text, units.calibration);
+        break;
+    case EntryKind::OperationModes:
+        value = operationModesFromText(text, units.locale);
+        break;
+    }
+    if (!value)
+        return QStringLiteral("%1 \"%2\" cannot be sent to the board.\nThis box accepts %3.")
+            .arg(QString::fromUtf8(box.caption), text, accepted(box, units));
+    return ParameterWrite{box.word, *value};
+}
+
+} // namespace kelvaro

@@ -1,0 +1,43 @@
+#pragma once
+// What Enter in a parameter entry box writes: the register word the box stands for and
+// its new value, or why the typed text was refused.
+
+#include "values/display_texts.h"
+
+#include <QString>
+#include <variant>
+
+namespace kelvaro {
+
+enum class EntryKind
+{
+    Temperature,
+    Hysteresis,
+    Duration,
+    OperationModes
+};
+
+struct EntryBox
+{
+    int word; // register word written
+    EntryKind kind;
+    const char* caption;
+};
+
+// Box i of Txt_Inputs: its word and kind.
+const EntryBox& entryBox(int box);
+
+struct ParameterWrite
+{
+    int word = 0;
+    qint32 value = 0; // the whole new word, 0..65535
+    bool operator==(const ParameterWrite&) const = default;
+};
+
+// The write for `text` committed in box `box` (0..9) against the current image. The
+// hysteresis goes into the high byte of word 10 and keeps its low byte. A refusal is a
+// message for the operator naming the box and what it accepts.
+std::variant<ParameterWrite, QString> commitEntry(int box, const QString& text, const Words& words,
+                                                  const DisplayUnits& units);
+
+} // namespace kelvaro
