@@ -6,7 +6,6 @@
 
 #include <QByteArray>
 #include <QString>
-
 #include <array>
 #include <optional>
 
@@ -20,7 +19,10 @@ using RegisterWords = std::array<qint32, RegisterCount>;
 FileResult SaveParameters(const RegisterWords& words, const QString& folder);
 
 // Reads <folder>/Parameters.txt into `words`, all or nothing: `words` changes only when
-// twenty values were read. Reads at most the first twenty lines.
+// twenty values were read, otherwise the reason says why. Reads at most the first twenty
+// lines, each at most 64 KiB long, whatever the file holds. Each line needs a label
+// (quoted or not, never checked), a comma and a number; a fraction rounds half to even,
+// and the value must fit 32 signed bits. Anything after the value on a line is ignored.
 FileResult LoadParameters(RegisterWords& words, const QString& folder);
 
 QByteArray parametersFileBytes(const RegisterWords& words);

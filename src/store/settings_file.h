@@ -11,18 +11,29 @@ namespace kelvaro {
 
 inline const QString SettingsFileName = QStringLiteral("Settings.txt");
 
-// Reads <folder>/Settings.txt into `record`. Reading stops at the first item that is
-// missing or cannot be converted to its slot; what was read before it is kept, the rest
-// keeps its current (start) value. A missing file changes nothing. Returns whether the
-// whole record was read.
+// Reads <folder>/Settings.txt into `record`: the first item of each of the first 42 lines
+// (a header's text is never compared), each line at most 64 KiB long, so a huge or
+// endless file is not read whole. Reading stops at the first item that is missing or
+// cannot be converted to its slot; what was read before it is kept, the rest keeps its
+// current (start) value. A missing file changes nothing. Returns whether the whole record
+// was read. Conversions:
+//  - integer and real slots take a number ("." decimals; a fraction rounds half to even
+//    into an integer, which must fit the slot), an empty item as 0, #TRUE#/#FALSE# as -1/0;
+//    a quoted text, letters or an integer out of range stop the read;
+//  - boolean slots take #TRUE#/#FALSE#, a number (nonzero is true), an empty item as false;
+//  - text slots take the item's characters, quoted or not;
+//  - loose slots take a quoted item as text, a number (or #TRUE#/#FALSE#) as a number, an
+//    empty item as unset, any other unquoted item as text.
+// Text is UTF-8 when the lines read are valid UTF-8, otherwise Windows-1252.
 bool LoadSettings(Settings_Record& record, const QString& folder);
 
-// Replaces <folder>/Settings.txt atomically with `record`. On failure (a text holding a
-// double quote, a folder that cannot be written, a full disk) the old file is left as it
-// was and the reason is returned.
+// Replaces <folder>/Settings.txt atomically with `record`, written as UTF-8. Refused, with
+// the field named in the reason, when a text holds a double quote or a line break, or a
+// real is infinite or NaN: none of these reads back. On any failure (also a folder that
+// cannot be written, a full disk) the old file is left as it was.
 FileResult SaveSettings(const Settings_Record& record, const QString& folder);
 
-// The file's bytes for `record` (CR LF lines, "." decimals); empty when a text cannot be
+// The file's bytes for `record` (CR LF lines, "." decimals); empty when a value cannot be
 // written, with `error` naming the field.
 QByteArray settingsFileBytes(const Settings_Record& record, QString* error = nullptr);
 // Parses file bytes as LoadSettings does.
