@@ -1,0 +1,284 @@
+#include "link/serial_port.h"
+
+#include "link/port_naming.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSerialPortInfo>
+#include <QSocketNotifier>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace kelvaro {
+
+namespace {
+
+const QString LineFormatSuffix = QStringLiteral(",n,8,1");
+
+// A baud rate the platform sets without a custom divisor.
+bool isStandardBaud(qint32 baud)
+{
+    return QSerialPortInfo::standardBaudRates().contains(baud);
+}
+
+#ifdef Q_OS_UNIX
+QByteArray nativePath(const QString& path)
+{
+    return QFile::encodeName(path);
+}
+
+// What is wrong with the device file itself, before QSerialPort tries it; empty when it
+// is a character device.
+QString deviceFileProblem(const QString& path)
+{
+    struct stat status = {};
+    if (::stat(nativePath(path).constData(), &status) != 0)
+        return errno == ENOENT || errno == ENOTDIR ? QStringLiteral("no such device") : QString();
+    return S_ISCHR(status.st_mode) ? QString() : QStringLiteral("not a serial device");
+}
+
+// QSerialPort reports missing access rights, a device held exclusively by another
+// program and a lock file held by another program all as a permission error; only the
+// first one is about this user's rights.
+QString permissionProblem(const QString& path)
+{
+    const QByteArray native = nativePath(path);
+    if (::access(native.constData(), R_OK | W_OK) == 0)
+        return QStringLiteral("in use by another program");
+    struct stat status = {};
+    constexpr mode_t groupReadWrite = S_IRGRP | S_IWGRP;
+    if (::stat(native.constData(), &status) == 0 &&
+        (status.st_mode & groupReadWrite) == groupReadWrite) {
+        if (const group* owner = ::getgrgid(status.st_gid))
+            return QStringLiteral("permission denied: add your user to the %1 group")
+                .arg(QString::fromLocal8Bit(owner->gr_name));
+    }
+    return QStringLiteral("permission denied");
+}
+
+// The device itself rather than a link to it: QSerialPort names its lock file after the
+// path it opens, so two programs reaching one device by different links still exclude
+// each other, as they do with programs that lock the device by its own name.
+QString systemLocation(const QString& deviceName)
+{
+    const QString target = QFileInfo(deviceName).canonicalFilePath();
+    return target.isEmpty() ? deviceName : target;
+}
+#else
+QString deviceFileProblem(const QString&)
+{
+    return {};
+}
+
+QString permissionProblem(const QString&)
+{
+    return QStringLiteral("in use by another program");
+}
+
+QString systemLocation(const QString& deviceName)
+{
+    return deviceName;
+}
+#endif
+
+} // namespace
+
+QString lineSettingsText(qint32 baud)
+{
+    return QString::number(baud) + LineFormatSuffix;
+}
+
+std::optional<qint32> baudFromLineSettings(const QString& text)
+{
+    const qsizetype comma = text.indexOf(QLatin1Char(','));
+    if (comma <= 0 || text.mid(comma).compare(LineFormatSuffix, Qt::CaseInsensitive) != 0)
+        return std::nullopt;
+    const QStringView digits = QStringView(text).left(comma);
+    for (const QChar c : digits) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return std::nullopt;
+    }
+    bool ok = false;
+    const qint32 baud = digits.toInt(&ok);
+    if (!ok || baud <= 0)
+        return std::nullopt;
+    return baud;
+}
+
+SerialPort::SerialPort(QObject* parent) : QObject(parent)
+{
+    connect(&m_port, &QSerialPort::readyRead, this, &SerialPort::onReadyRead);
+    connect(&m_port, &QSerialPort::errorOccurred, this, &SerialPort::onPortError);
+}
+
+SerialPort::~SerialPort()
+{
+    closePort();
+}
+
+void SerialPort::setReceiver(Receiver receiver)
+{
+    m_receiver = std::move(receiver);
+}
+
+bool SerialPort::open(const PortSettings& settings, const QString& folder)
+{
+    closePort();
+    m_portNumber = settings.port;
+    m_deviceName = portDeviceName(settings.port, folder);
+    // The port is configured from the text the operator sees, read back, so the two
+    // cannot disagree.
+    const std::optional<qint32> baud = baudFromLineSettings(lineSettingsText(settings.baud));
+    const QString baudProblem = QStringLiteral("baud rate %1 is not usable").arg(settings.baud);
+    m_portText.clear();
+    if (m_deviceName.isEmpty()) {
+        QString text = QStringLiteral("Port %1 names no serial device").arg(settings.port);
+        if (!baud)
+            text += QStringLiteral("; ") + baudProblem;
+        setProblem(text);
+        return false;
+    }
+    m_portText = describePort();
+    if (!baud)
+        return fail(baudProblem);
+    if (const QString problem = deviceFileProblem(m_deviceName); !problem.isEmpty())
+        return fail(problem);
+
+    m_port.setPortName(systemLocation(m_deviceName));
+    m_port.setBaudRate(*baud);
+    m_port.setDataBits(QSerialPort::Data8);
+    m_port.setParity(QSerialPort::NoParity);
+    m_port.setStopBits(QSerialPort::OneStop);
+    m_port.setFlowControl(QSerialPort::NoFlowControl);
+    // QSerialPort opens non-blocking and raw (cfmakeraw: no XON/XOFF, no CR/LF mapping,
+    // no echo, every byte value passes).
+    if (!m_port.open(QIODevice::ReadWrite))
+        return fail(openFailure(*baud));
+
+    // The line levels can only be set on an open port; Linux raises DTR and RTS as the
+    // device opens, so they are set at once, before any byte is exchanged. A
+    // pseudo-terminal has no modem lines and refuses ("Inappropriate ioctl for device");
+    // that does not stop the port from working.
+    m_port.setDataTerminalReady(settings.dtr);
+    m_port.setRequestToSend(settings.rts);
+    if (!m_port.isOpen())
+        return false; // the device went away meanwhile; problem() says so
+    m_port.clearError();
+
+#ifdef Q_OS_UNIX
+    // No tty raises an exception condition in normal work; poll() reports a hang-up on
+    // every kind of notifier, so this one fires exactly when the device is gone.
+    m_hangUpNotifier = new QSocketNotifier(m_port.handle(), QSocketNotifier::Exception, this);
+    connect(m_hangUpNotifier, &QSocketNotifier::activated, this, &SerialPort::onDeviceGone);
+#endif
+    setProblem({});
+    return true;
+}
+
+void SerialPort::close()
+{
+    closePort();
+}
+
+bool SerialPort::isOpen() const
+{
+    return m_port.isOpen();
+}
+
+void SerialPort::write(QByteArrayView bytes)
+{
+    if (!m_port.isOpen() || bytes.isEmpty())
+        return;
+    m_port.write(bytes.data(), bytes.size());
+}
+
+void SerialPort::onReadyRead()
+{
+    const QByteArray bytes = m_port.readAll();
+    if (bytes.isEmpty() || !m_receiver)
+        return;
+    // A copy, so a receiver that replaces itself does not destroy the function it runs in.
+    const Receiver receiver = m_receiver;
+    receiver(bytes);
+}
+
+void SerialPort::onPortError(QSerialPort::SerialPortError error)
+{
+    // Every error the port reports passes here. While it is not open, open() reads the
+    // error back itself. Line, write and time-out errors and the pseudo-terminal's
+    // refusal of DTR/RTS leave the port working. A device that is gone ends the session
+    // at once: Qt would otherwise go on reporting on a dead descriptor. Qt 6.4 reports
+    // the zero-byte reads of a hung-up tty as a read error, hence ReadError too.
+    if (!m_port.isOpen())
+        return;
+    if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError)
+        onDeviceGone();
+}
+
+void SerialPort::onDeviceGone()
+{
+    if (!m_port.isOpen())
+        return;
+    closePort();
+    setProblem(m_portText + QStringLiteral(": device removed"));
+}
+
+void SerialPort::closePort()
+{
+    if (m_hangUpNotifier) {
+        // Disabled before the descriptor closes; deleted later because this may be the
+        // notifier being delivered right now.
+        m_hangUpNotifier->setEnabled(false);
+        m_hangUpNotifier->deleteLater();
+        m_hangUpNotifier = nullptr;
+    }
+    if (m_port.isOpen())
+        m_port.close();
+}
+
+bool SerialPort::fail(const QString& reason)
+{
+    setProblem(m_portText + QStringLiteral(": ") + reason);
+    return false;
+}
+
+QString SerialPort::openFailure(qint32 baud) const
+{
+    switch (m_port.error()) {
+    case QSerialPort::DeviceNotFoundError:
+    case QSerialPort::ResourceError: // a device node without hardware behind it
+        return QStringLiteral("no such device");
+    case QSerialPort::PermissionError:
+        return permissionProblem(systemLocation(m_deviceName));
+    case QSerialPort::UnsupportedOperationError:
+        // A standard rate cannot fail, so the device is no terminal (ENOTTY).
+        return isStandardBaud(baud) ? QStringLiteral("not a serial device")
+                                    : QStringLiteral("baud rate %1 is not usable").arg(baud);
+    default:
+        return QStringLiteral("cannot open (%1)").arg(m_port.errorString());
+    }
+}
+
+QString SerialPort::describePort() const
+{
+    QString text = QStringLiteral("Port %1 is %2").arg(m_portNumber).arg(m_deviceName);
+    const QFileInfo info(m_deviceName);
+    if (info.isSymLink())
+        text += QStringLiteral(" (") + info.symLinkTarget() + QLatin1Char(')');
+    return text;
+}
+
+void SerialPort::setProblem(const QString& problem)
+{
+    if (problem == m_problem)
+        return;
+    m_problem = problem;
+    Q_EMIT problemChanged(m_problem);
+}
+
+} // namespace kelvaro

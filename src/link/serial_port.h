@@ -1,0 +1,84 @@
+#pragma once
+// The serial line to the board: owns the QSerialPort, opens it raw 8N1 without flow
+// control, hands every received byte on unchanged and says why the line is silent.
+
+#include <QByteArrayView>
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+#include <functional>
+#include <optional>
+
+class QSocketNotifier;
+
+namespace kelvaro {
+
+// "9600,n,8,1": the line settings as the operator sees them.
+QString lineSettingsText(qint32 baud);
+// The baud rate of a "<baud>,n,8,1" text (decimal digits, baud > 0; "N" is accepted for
+// "n"); no value for anything else, including other parities, data or stop bits, since
+// the line is always 8N1.
+std::optional<qint32> baudFromLineSettings(const QString& text);
+
+struct PortSettings
+{
+    qint16 port = 0;
+    qint32 baud = 0;
+    bool rts = false;
+    bool dtr = false;
+};
+
+class SerialPort : public QObject
+{
+    Q_OBJECT
+public:
+    explicit SerialPort(QObject* parent = nullptr);
+    ~SerialPort() override;
+
+    using Receiver = std::function<void(QByteArrayView)>;
+    // Gets every received byte, in order and unchanged, in the chunks the port delivers.
+    void setReceiver(Receiver receiver);
+
+    // Closes any open session, then opens the device portDeviceName(settings.port, folder)
+    // raw, 8N1, no flow control, at the baud rate read back from lineSettingsText, and sets
+    // DTR and RTS to the given levels right after the open (a pseudo-terminal refuses
+    // them; that is ignored). Returns false and sets problem() when any step fails.
+    bool open(const PortSettings& settings, const QString& folder);
+    // Closes the port if open; problem() keeps its text.
+    void close();
+    bool isOpen() const;
+    // Queued and sent as the port accepts it; dropped while the port is closed.
+    void write(QByteArrayView bytes);
+
+    // The device open or last tried; empty when the port number names none.
+    QString deviceName() const { return m_deviceName; }
+    // Why the line is silent, for the operator; empty while the port works.
+    QString problem() const { return m_problem; }
+
+Q_SIGNALS:
+    void problemChanged(const QString& problem);
+
+private:
+    void onReadyRead();
+    void onPortError(QSerialPort::SerialPortError error);
+    void onDeviceGone();
+    void closePort();
+    // Sets problem() to "<port text>: <reason>" and returns false.
+    bool fail(const QString& reason);
+    QString openFailure(qint32 baud) const;
+    QString describePort() const;
+    void setProblem(const QString& problem);
+
+    QSerialPort m_port;
+    // Fires when the device hangs up (USB adapter unplugged, pseudo-terminal closed).
+    // Reads then return zero bytes; depending on the Qt version QSerialPort reports a
+    // read error (with a stale errno text) or nothing at all, while its notifier spins.
+    QSocketNotifier* m_hangUpNotifier = nullptr;
+    Receiver m_receiver;
+    qint16 m_portNumber = 0;
+    QString m_deviceName;
+    QString m_portText; // "Port 1 is /dev/ttyS0", with a link's target
+    QString m_problem;
+};
+
+} // namespace kelvaro

@@ -1,0 +1,613 @@
+#include "link/link_protocol.h"
+#include "link/port_naming.h"
+#include "link/serial_port.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QScopeGuard>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cerrno>
+#include <ctime>
+#include <fcntl.h>
+#include <grp.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+using namespace kelvaro;
+
+namespace {
+
+// The board's end of a pseudo-terminal pair; the program opens the other end through a
+// "comN" link. The test keeps its own descriptor of that end open, so reads of the board
+// end never fail while the program's port is closed.
+class BoardLine
+{
+public:
+    // A raw line, as a real board line is set up; or the terminal defaults (echo,
+    // XON/XOFF, CR/LF mapping, line editing), which the program must switch off itself.
+    explicit BoardLine(bool raw)
+    {
+        if (::openpty(&m_master, &m_slave, nullptr, nullptr, nullptr) != 0)
+            return;
+        ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+        termios tio = {};
+        ::tcgetattr(m_master, &tio); // on the master side: the slave's settings
+        if (raw) {
+            ::cfmakeraw(&tio);
+        } else {
+            tio.c_iflag |= ICRNL | IXON;
+            tio.c_oflag |= OPOST | ONLCR;
+            tio.c_lflag |= ICANON | ECHO | ISIG | IEXTEN;
+        }
+        ::tcsetattr(m_master, TCSANOW, &tio);
+        m_slaveName = QString::fromLocal8Bit(::ttyname(m_slave));
+    }
+    ~BoardLine()
+    {
+        closeMaster();
+        if (m_slave >= 0)
+            ::close(m_slave);
+    }
+    BoardLine(const BoardLine&) = delete;
+    BoardLine& operator=(const BoardLine&) = delete;
+
+    bool isValid() const { return m_master >= 0 && !m_slaveName.isEmpty(); }
+    QString deviceName() const { return m_slaveName; }
+
+    // Writes every byte, running the event loop while the line is full.
+    bool send(const QByteArray& data)
+    {
+        QByteArrayView bytes(data);
+        QDeadlineTimer deadline(5000);
+        while (!bytes.isEmpty() && !deadline.hasExpired()) {
+            const ssize_t n = ::write(m_master, bytes.data(), size_t(bytes.size()));
+            if (n > 0)
+                bytes = bytes.sliced(n);
+            else if (n < 0 && errno != EAGAIN && errno != EINTR)
+                return false;
+            else
+                QTest::qWait(1);
+        }
+        return bytes.isEmpty();
+    }
+
+    // Everything the program has sent so far.
+    QByteArray received()
+    {
+        char buffer[4096];
+        ssize_t n = 0;
+        while (m_master >= 0 && (n = ::read(m_master, buffer, sizeof buffer)) > 0)
+            m_received.append(buffer, n);
+        return m_received;
+    }
+
+    void closeMaster()
+    {
+        if (m_master >= 0)
+            ::close(m_master);
+        m_master = -1;
+    }
+
+    // Sets the access rights of the program's end.
+    bool setMode(mode_t mode) { return ::fchmod(m_slave, mode) == 0; }
+    // The name of the group owning the program's end.
+    QString groupName() const
+    {
+        struct stat status = {};
+        const group* owner = ::fstat(m_slave, &status) == 0 ? ::getgrgid(status.st_gid) : nullptr;
+        return owner ? QString::fromLocal8Bit(owner->gr_name) : QString();
+    }
+
+private:
+    int m_master = -1;
+    int m_slave = -1;
+    QString m_slaveName;
+    QByteArray m_received;
+};
+
+constexpr qint16 TestPort = 7;
+
+// A folder with "com7" linked to a fresh board line, and the port under test.
+struct Bench
+{
+    explicit Bench(bool raw = true) : line(raw)
+    {
+        port.setReceiver([this](QByteArrayView bytes) { fromBoard += bytes.toByteArray(); });
+    }
+    bool isValid() const
+    {
+        return folder.isValid() && line.isValid() && linkLine(QStringLiteral("com7"));
+    }
+    bool linkLine(const QString& name) const
+    {
+        return QFile::link(line.deviceName(), folder.filePath(name));
+    }
+    bool open(bool rts = false, bool dtr = false)
+    {
+        return port.open({TestPort, 9600, rts, dtr}, folder.path());
+    }
+    QString portText() const
+    {
+        return QStringLiteral("Port 7 is %1 (%2)")
+            .arg(folder.filePath(QStringLiteral("com7")), line.deviceName());
+    }
+
+    QTemporaryDir folder;
+    BoardLine line;
+    SerialPort port;
+    QByteArray fromBoard;
+};
+
+// The link exchange driven through the real port.
+class PortLinkHandler : public LinkHandler
+{
+public:
+    PortLinkHandler(SerialPort& port, RegisterImage& image) : m_port(port), m_image(image) {}
+    void writeToBoard(QByteArrayView bytes) override { m_port.write(bytes); }
+    void Update_Param() override
+    {
+        ++updateParamCalls;
+        m_image.Update_Param();
+    }
+    void Update_Inputs() override { ++updateInputsCalls; }
+    void setLinkStatus(const QString& text) override { status = text; }
+
+    int updateParamCalls = 0;
+    int updateInputsCalls = 0;
+    QString status;
+
+private:
+    SerialPort& m_port;
+    RegisterImage& m_image;
+};
+
+QByteArray bytes(std::initializer_list<int> values)
+{
+    QByteArray result;
+    for (const int v : values)
+        result.append(char(v));
+    return result;
+}
+
+QByteArray allByteValues()
+{
+    QByteArray result;
+    for (int v = 0; v < 256; ++v)
+        result.append(char(v));
+    return result;
+}
+
+QByteArray pseudoRandomBytes(int count)
+{
+    QRandomGenerator generator(2313);
+    QByteArray result(count, '\0');
+    for (char& c : result)
+        c = char(generator.bounded(256));
+    return result;
+}
+
+std::chrono::milliseconds processCpuTime()
+{
+    timespec now = {};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return std::chrono::milliseconds(qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000);
+}
+
+enum class Entry
+{
+    None,
+    LinkToLine,
+    LinkToMissingDevice,
+    LinkToDevNull,
+    PlainFile,
+    LinkToLockedLine,
+    LinkToGroupOnlyLine,
+};
+
+} // namespace
+
+class TestSerialPort : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void portDeviceName_data();
+    void portDeviceName();
+    void lineSettingsText_data();
+    void lineSettingsText();
+    void baudFromLineSettings_data();
+    void baudFromLineSettings();
+    void linkExchange_overTheRealPort_data();
+    void linkExchange_overTheRealPort();
+    void everyByteValue_passesUnchangedBothWays_data();
+    void everyByteValue_passesUnchangedBothWays();
+    void failedOpen_saysWhy_data();
+    void failedOpen_saysWhy();
+    void portInUse_untilTheOwnerLetsGo_data();
+    void portInUse_untilTheOwnerLetsGo();
+    void deviceRemoved_closesAtOnceWithoutSpinning_data();
+    void deviceRemoved_closesAtOnceWithoutSpinning();
+};
+
+void TestSerialPort::portDeviceName_data()
+{
+    QTest::addColumn<int>("port");
+    QTest::addColumn<QStringList>("entries"); // files made in the folder; "name>target" links
+    QTest::addColumn<bool>("fromCurrentDirectory");
+    QTest::addColumn<QString>("expected"); // "%dir" stands for the folder
+
+    const QStringList none;
+    QTest::newRow("1 is ttyS0") << 1 << none << false << "/dev/ttyS0";
+    QTest::newRow("32 is ttyS31") << 32 << none << false << "/dev/ttyS31";
+    QTest::newRow("33 is ttyUSB0") << 33 << none << false << "/dev/ttyUSB0";
+    QTest::newRow("64 is ttyUSB31") << 64 << none << false << "/dev/ttyUSB31";
+    QTest::newRow("65 is ttyACM0") << 65 << none << false << "/dev/ttyACM0";
+    QTest::newRow("96 is ttyACM31") << 96 << none << false << "/dev/ttyACM31";
+    QTest::newRow("0 names nothing") << 0 << none << false << "";
+    QTest::newRow("-1 names nothing") << -1 << none << false << "";
+    QTest::newRow("97 names nothing") << 97 << none << false << "";
+    QTest::newRow("com1 link wins over ttyS0")
+        << 1 << QStringList{"com1>/dev/null"} << false << "%dir/com1";
+    QTest::newRow("com1 link to a missing device still wins")
+        << 1 << QStringList{"com1>/dev/ttyUSB31-unplugged"} << false << "%dir/com1";
+    QTest::newRow("plain file com1 wins") << 1 << QStringList{"com1"} << false << "%dir/com1";
+    QTest::newRow("COM1 in capitals is not the link")
+        << 1 << QStringList{"COM1>/dev/null"} << false << "/dev/ttyS0";
+    QTest::newRow("com2 link leaves port 1 alone")
+        << 1 << QStringList{"com2>/dev/null"} << false << "/dev/ttyS0";
+    QTest::newRow("com97 link names port 97")
+        << 97 << QStringList{"com97>/dev/null"} << false << "%dir/com97";
+    QTest::newRow("com0 link names nothing") << 0 << QStringList{"com0>/dev/null"} << false << "";
+    QTest::newRow("link in the working directory is an absolute path")
+        << 3 << QStringList{"com3>/dev/null"} << true << "%dir/com3";
+}
+
+void TestSerialPort::portDeviceName()
+{
+#ifdef Q_OS_WIN
+    QSKIP("POSIX device names");
+#endif
+    QFETCH(int, port);
+    QFETCH(QStringList, entries);
+    QFETCH(bool, fromCurrentDirectory);
+    QFETCH(QString, expected);
+
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    for (const QString& entry : entries) {
+        const QStringList parts = entry.split(QLatin1Char('>'));
+        const QString path = folder.filePath(parts[0]);
+        if (parts.size() == 2) {
+            QVERIFY(QFile::link(parts[1], path));
+        } else {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+    }
+
+    QString result;
+    if (fromCurrentDirectory) {
+        const QString previous = QDir::currentPath();
+        const auto restore = qScopeGuard([&] { QDir::setCurrent(previous); });
+        QVERIFY(QDir::setCurrent(folder.path()));
+        result = kelvaro::portDeviceName(port, QStringLiteral("."));
+        expected.replace(QStringLiteral("%dir"), QDir::currentPath());
+    } else {
+        result = kelvaro::portDeviceName(port, folder.path());
+        expected.replace(QStringLiteral("%dir"), folder.path());
+    }
+    QCOMPARE(result, expected);
+}
+
+void TestSerialPort::lineSettingsText_data()
+{
+    QTest::addColumn<qint32>("baud");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("9600") << 9600 << "9600,n,8,1";
+    QTest::newRow("1200") << 1200 << "1200,n,8,1";
+    QTest::newRow("115200") << 115200 << "115200,n,8,1";
+    QTest::newRow("0") << 0 << "0,n,8,1";
+    QTest::newRow("negative") << -4800 << "-4800,n,8,1";
+}
+
+void TestSerialPort::lineSettingsText()
+{
+    QFETCH(qint32, baud);
+    QFETCH(QString, text);
+    QCOMPARE(kelvaro::lineSettingsText(baud), text);
+    // What is shown is what configures the port: every usable rate reads back.
+    if (baud > 0)
+        QCOMPARE(kelvaro::baudFromLineSettings(text), std::optional<qint32>(baud));
+}
+
+void TestSerialPort::baudFromLineSettings_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<qint32>("baud"); // 0: refused
+
+    QTest::newRow("9600") << "9600,n,8,1" << 9600;
+    QTest::newRow("upper-case parity letter") << "19200,N,8,1" << 19200;
+    QTest::newRow("largest 32-bit rate") << "2147483647,n,8,1" << 2147483647;
+    QTest::newRow("empty") << "" << 0;
+    QTest::newRow("letters") << "abc" << 0;
+    QTest::newRow("rate alone") << "9600" << 0;
+    QTest::newRow("rate 0") << "0,n,8,1" << 0;
+    QTest::newRow("negative rate") << "-9600,n,8,1" << 0;
+    QTest::newRow("plus sign") << "+9600,n,8,1" << 0;
+    QTest::newRow("leading space") << " 9600,n,8,1" << 0;
+    QTest::newRow("decimal rate") << "9600.5,n,8,1" << 0;
+    QTest::newRow("rate beyond 32 bits") << "4294967296,n,8,1" << 0;
+    QTest::newRow("even parity, 7 bits, 2 stops") << "9600,e,7,2" << 0;
+    QTest::newRow("two stop bits") << "9600,n,8,2" << 0;
+    QTest::newRow("missing stop bits") << "9600,n,8" << 0;
+    QTest::newRow("trailing field") << "9600,n,8,1,x" << 0;
+    QTest::newRow("no rate") << ",n,8,1" << 0;
+}
+
+void TestSerialPort::baudFromLineSettings()
+{
+    QFETCH(QString, text);
+    QFETCH(qint32, baud);
+    const std::optional<qint32> expected = baud ? std::optional<qint32>(baud) : std::nullopt;
+    QCOMPARE(kelvaro::baudFromLineSettings(text), expected);
+}
+
+void TestSerialPort::linkExchange_overTheRealPort_data()
+{
+    QTest::addColumn<bool>("rawLine");
+    QTest::addColumn<bool>("rts");
+    QTest::addColumn<bool>("dtr");
+    QTest::newRow("raw line, RTS and DTR active") << true << true << true;
+    QTest::newRow("raw line, RTS and DTR inactive") << true << false << false;
+    QTest::newRow("terminal defaults, RTS only") << false << true << false;
+}
+
+void TestSerialPort::linkExchange_overTheRealPort()
+{
+    QFETCH(bool, rawLine);
+    QFETCH(bool, rts);
+    QFETCH(bool, dtr);
+
+    Bench bench(rawLine);
+    QVERIFY(bench.isValid());
+    RegisterImage image;
+    LinkFlags flags;
+    PortLinkHandler handler(bench.port, image);
+    LinkProtocol protocol(flags, image, handler);
+    bench.port.setReceiver([&](QByteArrayView bytes) { protocol.receive(bytes); });
+
+    // The pseudo-terminal refuses DTR and RTS; the port must work all the same.
+    QVERIFY2(bench.open(rts, dtr), qPrintable(bench.port.problem()));
+    QVERIFY(bench.port.isOpen());
+    QCOMPARE(bench.port.problem(), QString());
+
+    QVERIFY(bench.line.send("Q"));
+    QTRY_COMPARE(bench.line.received(), QByteArray("R"));
+    QCOMPARE(handler.status, StatusRead);
+
+    // A block holding every byte a terminal might swallow or change, and a "Q".
+    QByteArray block = bytes({0x00, 0x11, 0x13, 0x0D, 0x0A, 0xFF, 0x51, 0x03, 0x1A, 0x7F});
+    block += pseudoRandomBytes(BlockSize - int(block.size()));
+    QVERIFY(bench.line.send("B" + block));
+    QTRY_COMPARE(handler.updateParamCalls, 1);
+    QCOMPARE(handler.updateInputsCalls, 1);
+    for (int k = 0; k < RegisterCount; ++k)
+        QCOMPARE(image.Reg_Words[k], quint8(block[2 * k + 1]) * 256 + quint8(block[2 * k]));
+
+    // A write of 0x0D11 to word 10: frame 0x14 0x00 0x11 0x0D goes out after "W" / "S".
+    QVERIFY(protocol.WrParam(10, 0x0D11));
+    QVERIFY(bench.line.send("Q"));
+    QTRY_COMPARE(bench.line.received(), QByteArray("RW"));
+    QCOMPARE(handler.status, StatusWrite);
+    QVERIFY(bench.line.send("S"));
+    QTRY_COMPARE(bench.line.received(), "RW" + bytes({0x14, 0x00, 0x11, 0x0D}));
+    QVERIFY(!flags.Write_Pending);
+
+    QVERIFY(bench.line.send("Q"));
+    QTRY_COMPARE(bench.line.received(), "RW" + bytes({0x14, 0x00, 0x11, 0x0D}) + "R");
+}
+
+void TestSerialPort::everyByteValue_passesUnchangedBothWays_data()
+{
+    QTest::addColumn<bool>("rawLine");
+    QTest::addColumn<QByteArray>("data");
+
+    const QByteArray special = bytes({0x00, 0x11, 0x13, 0x0D, 0x0A, 0xFF});
+    QTest::newRow("NUL XON XOFF CR LF FF, raw line") << true << special;
+    QTest::newRow("NUL XON XOFF CR LF FF, terminal defaults") << false << special;
+    QTest::newRow("CR LF pairs, terminal defaults") << false << QByteArray("\r\n\r\n\n\r");
+    QTest::newRow("all 256 values, terminal defaults") << false << allByteValues();
+    QTest::newRow("8 KiB of noise, more than the line buffers") << true << pseudoRandomBytes(8192);
+}
+
+void TestSerialPort::everyByteValue_passesUnchangedBothWays()
+{
+    QFETCH(bool, rawLine);
+    QFETCH(QByteArray, data);
+
+    Bench bench(rawLine);
+    QVERIFY(bench.isValid());
+    QVERIFY2(bench.open(), qPrintable(bench.port.problem()));
+
+    QVERIFY(bench.line.send(data));
+    QTRY_COMPARE(bench.fromBoard, data);
+
+    bench.port.write(data);
+    // Nothing echoed or added: exactly the bytes written.
+    QTRY_COMPARE(bench.line.received(), data);
+}
+
+void TestSerialPort::failedOpen_saysWhy_data()
+{
+    QTest::addColumn<Entry>("entry"); // what "com7" in the folder is
+    QTest::addColumn<int>("port");
+    QTest::addColumn<qint32>("baud");
+    // "%dir": the folder; "%target": the link's target; "%group": the line's group
+    QTest::addColumn<QString>("expected");
+
+    const QString line = QStringLiteral("Port 7 is %dir/com7 (%target): ");
+    QTest::newRow("no settings file: port 0, baud 0")
+        << Entry::None << 0 << 0 << "Port 0 names no serial device; baud rate 0 is not usable";
+    QTest::newRow("port 0") << Entry::None << 0 << 9600 << "Port 0 names no serial device";
+    QTest::newRow("port -1") << Entry::None << -1 << 9600 << "Port -1 names no serial device";
+    QTest::newRow("port 97") << Entry::None << 97 << 9600 << "Port 97 names no serial device";
+    QTest::newRow("baud 0") << Entry::LinkToLine << 7 << 0 << line + "baud rate 0 is not usable";
+    QTest::newRow("negative baud")
+        << Entry::LinkToLine << 7 << -9600 << line + "baud rate -9600 is not usable";
+    QTest::newRow("missing device")
+        << Entry::LinkToMissingDevice << 7 << 9600 << line + "no such device";
+    QTest::newRow("link to /dev/null")
+        << Entry::LinkToDevNull << 7 << 9600 << line + "not a serial device";
+    QTest::newRow("plain file") << Entry::PlainFile << 7 << 9600
+                                << "Port 7 is %dir/com7: not a serial device";
+    QTest::newRow("no access rights")
+        << Entry::LinkToLockedLine << 7 << 9600 << line + "permission denied";
+    QTest::newRow("access for the group only")
+        << Entry::LinkToGroupOnlyLine << 7 << 9600
+        << line + "permission denied: add your user to the %group group";
+}
+
+void TestSerialPort::failedOpen_saysWhy()
+{
+    QFETCH(Entry, entry);
+    QFETCH(int, port);
+    QFETCH(qint32, baud);
+    QFETCH(QString, expected);
+
+    if ((entry == Entry::LinkToLockedLine || entry == Entry::LinkToGroupOnlyLine) &&
+        ::geteuid() == 0)
+        QSKIP("root opens a device without access rights");
+    Bench bench;
+    QVERIFY(bench.folder.isValid() && bench.line.isValid());
+    const QString com7 = bench.folder.filePath(QStringLiteral("com7"));
+    QString target;
+    switch (entry) {
+    case Entry::None:
+        break;
+    case Entry::LinkToLockedLine:
+        QVERIFY(bench.line.setMode(0));
+        target = bench.line.deviceName();
+        break;
+    case Entry::LinkToGroupOnlyLine:
+        QVERIFY(bench.line.setMode(S_IRGRP | S_IWGRP));
+        target = bench.line.deviceName();
+        break;
+    case Entry::LinkToLine:
+        target = bench.line.deviceName();
+        break;
+    case Entry::LinkToMissingDevice:
+        target = bench.folder.filePath(QStringLiteral("ttyUSB-unplugged"));
+        break;
+    case Entry::LinkToDevNull:
+        target = QStringLiteral("/dev/null");
+        break;
+    case Entry::PlainFile: {
+        QFile file(com7);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        break;
+    }
+    }
+    if (!target.isEmpty())
+        QVERIFY(QFile::link(target, com7));
+    expected.replace(QStringLiteral("%dir"), bench.folder.path());
+    expected.replace(QStringLiteral("%target"), target);
+    expected.replace(QStringLiteral("%group"), bench.line.groupName());
+
+    QSignalSpy problems(&bench.port, &SerialPort::problemChanged);
+    QVERIFY(!bench.port.open({qint16(port), baud, true, true}, bench.folder.path()));
+    QVERIFY(!bench.port.isOpen());
+    QCOMPARE(bench.port.problem(), expected);
+    QCOMPARE(problems.count(), 1);
+    QCOMPARE(problems.at(0).at(0).toString(), expected);
+    bench.port.write("R"); // dropped, no harm
+}
+
+void TestSerialPort::portInUse_untilTheOwnerLetsGo_data()
+{
+    QTest::addColumn<QString>("secondLink");
+    QTest::newRow("same link") << "com7";
+    QTest::newRow("another link to the same device") << "com8";
+}
+
+void TestSerialPort::portInUse_untilTheOwnerLetsGo()
+{
+    QFETCH(QString, secondLink);
+    const qint16 secondPort = qint16(secondLink.mid(3).toInt());
+
+    Bench bench;
+    QVERIFY(bench.isValid());
+    if (secondLink != QStringLiteral("com7"))
+        QVERIFY(bench.linkLine(secondLink));
+    QVERIFY2(bench.open(), qPrintable(bench.port.problem()));
+
+    auto second = std::make_unique<SerialPort>();
+    QSignalSpy problems(second.get(), &SerialPort::problemChanged);
+    const PortSettings settings{secondPort, 9600, false, false};
+    QVERIFY(!second->open(settings, bench.folder.path()));
+    QCOMPARE(second->problem(),
+             QStringLiteral("Port %1 is %2 (%3): in use by another program")
+                 .arg(secondPort)
+                 .arg(bench.folder.filePath(secondLink), bench.line.deviceName()));
+
+    // The owner is not disturbed.
+    QVERIFY(bench.line.send("Q"));
+    QTRY_COMPARE(bench.fromBoard, QByteArray("Q"));
+
+    // Once the owner closes, the second program gets the line and its problem clears.
+    bench.port.close();
+    QVERIFY2(second->open(settings, bench.folder.path()), qPrintable(second->problem()));
+    QCOMPARE(second->problem(), QString());
+    QCOMPARE(problems.count(), 2);
+    QCOMPARE(problems.at(1).at(0).toString(), QString());
+
+    // Destroying an open port lets go of the line too.
+    second.reset();
+    QVERIFY2(bench.open(), qPrintable(bench.port.problem()));
+}
+
+void TestSerialPort::deviceRemoved_closesAtOnceWithoutSpinning_data()
+{
+    QTest::addColumn<int>("unsentBytes"); // output still waiting when the device goes
+    QTest::newRow("idle line") << 0;
+    QTest::newRow("with unsent output") << 256 * 1024;
+}
+
+void TestSerialPort::deviceRemoved_closesAtOnceWithoutSpinning()
+{
+    QFETCH(int, unsentBytes);
+
+    Bench bench;
+    QVERIFY(bench.isValid());
+    QVERIFY2(bench.open(), qPrintable(bench.port.problem()));
+    QVERIFY(bench.line.send("Q"));
+    QTRY_COMPARE(bench.fromBoard, QByteArray("Q"));
+    bench.port.write(QByteArray(unsentBytes, 'R'));
+    QTest::qWait(0);
+
+    QSignalSpy problems(&bench.port, &SerialPort::problemChanged);
+    bench.line.closeMaster(); // what unplugging a USB adapter does to its tty: a hang-up
+    QTRY_VERIFY(!bench.port.isOpen());
+    const QString expected = bench.portText() + QStringLiteral(": device removed");
+    QCOMPARE(bench.port.problem(), expected);
+    QCOMPARE(problems.count(), 1);
+    QCOMPARE(problems.at(0).at(0).toString(), expected);
+
+    // The program runs on without spinning on the dead descriptor.
+    const auto before = processCpuTime();
+    QTest::qWait(1000);
+    const auto used = processCpuTime() - before;
+    qInfo("CPU time in the second after the device went away: %lld ms",
+          static_cast<long long>(used.count()));
+    QVERIFY2(used < std::chrono::milliseconds(100), "the event loop spins after the removal");
+    QCOMPARE(problems.count(), 1);
+
+    bench.port.write("R"); // dropped, no harm
+    QVERIFY(!bench.port.isOpen());
+}
+
+QTEST_GUILESS_MAIN(TestSerialPort)
+#include "tst_serial_port.moc"
