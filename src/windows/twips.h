@@ -8,7 +8,10 @@
 
 namespace kelvaro {
 
-constexpr int twips(int value) { return (value + 7) / 15; }
+constexpr int twips(int value)
+{
+    return (value + 7) / 15;
+}
 
 inline QRect twipsRect(int left, int top, int width, int height)
 {

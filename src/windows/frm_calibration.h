@@ -1,0 +1,62 @@
+#pragma once
+// The thermistor calibration window: the NE555 stage's resistor, shorted pulse and the
+// thermistor's data in, the board's EEPROM curve table and a chart of it out.
+
+#include "core/kelv_main.h"
+
+#include <QString>
+#include <QWidget>
+#include <functional>
+
+class QChartView;
+class QLineEdit;
+class QLineSeries;
+class QPlainTextEdit;
+class QValueAxis;
+
+namespace kelvaro {
+
+class Frm_Calibration : public QWidget
+{
+    Q_OBJECT
+public:
+    // Operator messages go here; by default a message box over the window.
+    using MessageHandler = std::function<void(const QString& text)>;
+
+    // `folder` is the working directory that holds Settings.txt. The boxes are filled
+    // from `state.settings` and the table is calculated at once.
+    Frm_Calibration(Kelv_Main& state, QString folder, QWidget* parent = nullptr);
+
+    void setMessageHandler(MessageHandler handler) { m_messageHandler = std::move(handler); }
+
+private:
+    void buildControls();
+    void addStepTexts();
+    void loadSettings();
+    // Reads the six boxes, calculates the table and, only when every value is usable,
+    // takes the values into the settings and shows the table and the chart. Returns the
+    // reason when it refuses.
+    QString calibrate();
+    void Calibrate_Click();
+    void Command1_Click();
+    void Command2_Click();
+    void showMessage(const QString& text);
+
+    Kelv_Main& m_state;
+    QString m_folder;
+    MessageHandler m_messageHandler;
+
+    QLineEdit* m_R0 = nullptr;
+    QLineEdit* m_T0 = nullptr;
+    QLineEdit* m_B = nullptr;
+    QLineEdit* m_NTC = nullptr;
+    QLineEdit* m_MinTH = nullptr;
+    QLineEdit* m_MaxTH = nullptr;
+    QPlainTextEdit* m_NTC_arr = nullptr;
+    QChartView* m_MSChart1 = nullptr;
+    QLineSeries* m_series = nullptr;
+    QValueAxis* m_axisX = nullptr;
+    QValueAxis* m_axisY = nullptr;
+};
+
+} // namespace kelvaro

@@ -1,0 +1,160 @@
+#include "windows/frm_logging.h"
+
+#include "logging/log_recorder.h"
+#include "store/settings_file.h"
+#include "windows/operator_message.h"
+#include "windows/window_style.h"
+
+#include <QComboBox>
+#include <QDate>
+#include <QGroupBox>
+#include <QPushButton>
+#include <QStringList>
+
+namespace kelvaro {
+
+namespace {
+
+// The field box text that ends the list of logged fields.
+const QString NoField = QStringLiteral("None");
+
+template <std::size_t N> QStringList listOf(const std::array<QString, N>& table)
+{
+    return QStringList(table.begin(), table.end());
+}
+
+} // namespace
+
+Frm_Logging::Frm_Logging(Kelv_Main& state, QString folder, QWidget* parent)
+    : QWidget(parent), m_state(state), m_folder(std::move(folder))
+{
+    setupDialogWindow(this, tr("Logging Control"), 4575, 5775);
+    buildControls();
+    fitDialogFont(this);
+    Form_Load();
+}
+
+void Frm_Logging::buildControls()
+{
+    QWidget* nameFrame =
+        addFrame(this, QStringLiteral("Frame1"), tr("Filename Format"), 60, 0, 4455, 615);
+    addLabel(nameFrame, QStringLiteral("Label_Filename"), tr("Logging filename:"), 120, 240, 1335,
+             255);
+    Cmb_Filename = addEditableList(nameFrame, QStringLiteral("Cmb_Filename"),
+                                   {QStringLiteral("DD-MM-YYYY"), QStringLiteral("MM-DD-YYYY")},
+                                   1440, 180, 2895, 315);
+
+    QWidget* fieldFrame =
+        addFrame(this, QStringLiteral("Frame2"), tr("Logged Fields"), 60, 660, 4455, 3855);
+    for (int i = 0; i < LogFieldCount; ++i) {
+        const bool wideLabel = i == 0 || i == LogFieldCount - 1;
+        addLabel(fieldFrame, QStringLiteral("Label_Fields_%1").arg(i), tr("Field %1:").arg(i + 1),
+                 120, 240 + 360 * i, wideLabel ? 615 : 555, 255);
+        QComboBox* box = addEditableList(fieldFrame, QStringLiteral("Cmb_Fields_%1").arg(i), {},
+                                         1440, 180 + 360 * i, 2895, 315);
+        // Only a pick from the list runs the choice rule; typing and the texts set at
+        // opening do not.
+        connect(box, &QComboBox::activated, this, [this, i] { Cmb_Fields_Click(i); });
+        Cmb_Fields[i] = box;
+    }
+
+    QWidget* eventFrame =
+        addFrame(this, QStringLiteral("Frame3"), tr("Logging Event"), 60, 4560, 4455, 615);
+    addLabel(eventFrame, QStringLiteral("Label_Event"), tr("Events:"), 120, 240, 735, 255);
+    Cmb_Event = addEditableList(eventFrame, QStringLiteral("Cmb_Event"), {}, 1440, 180, 2895, 315);
+
+    Cmd_Ok = addButton(this, QStringLiteral("Cmd_Ok"), tr("Ok"), 1320, 5280, 975, 375);
+    Cmd_Cancel = addButton(this, QStringLiteral("Cmd_Cancel"), tr("Cancel"), 2340, 5280, 975, 375);
+    addPicture(this, QStringLiteral("Image1"), IconPicture, 60, 5220, 480, 480);
+    connect(Cmd_Ok, &QPushButton::clicked, this, &Frm_Logging::Cmd_Ok_Click);
+    connect(Cmd_Cancel, &QPushButton::clicked, this, &Frm_Logging::Cmd_Cancel_Click);
+
+    QWidget* previous = Cmb_Filename;
+    for (QWidget* next : Cmb_Fields) {
+        setTabOrder(previous, next);
+        previous = next;
+    }
+    setTabOrder(previous, Cmd_Cancel);
+    setTabOrder(Cmd_Cancel, Cmd_Ok);
+    setTabOrder(Cmd_Ok, Cmb_Event);
+}
+
+void Frm_Logging::Form_Load()
+{
+    const QStringList fieldNames = listOf(m_state.Field_Names);
+    for (QComboBox* box : Cmb_Fields)
+        box->addItems(fieldNames);
+    Cmb_Event->addItems(listOf(m_state.Event_Names));
+
+    // setEditText shows the stored text as it is: an unset value stays an empty box
+    // rather than selecting the first list entry, and no activated signal is sent.
+    const Settings_Record& settings = m_state.settings;
+    Cmb_Filename->setEditText(settings.Log_NameFormat.toText());
+    for (int i = 0; i < LogFieldCount; ++i)
+        Cmb_Fields[i]->setEditText(settings.Log_Fields[i].toText());
+    Cmb_Event->setEditText(settings.Log_Event.toText());
+
+    for (int i = 1; i < LogFieldCount; ++i) {
+        if (Cmb_Fields[i - 1]->currentText() == NoField)
+            Cmb_Fields[i]->setEnabled(false);
+    }
+}
+
+void Frm_Logging::Cmb_Fields_Click(int index)
+{
+    if (Cmb_Fields[index]->currentText() == NoField) {
+        for (int j = index + 1; j < LogFieldCount; ++j)
+            Cmb_Fields[j]->setEnabled(false);
+        return;
+    }
+    // Enables the following boxes up to and including the first later one showing "None".
+    for (int j = index + 1; j < LogFieldCount; ++j) {
+        if (Cmb_Fields[j - 1]->currentText() == NoField)
+            break;
+        Cmb_Fields[j]->setEnabled(true);
+    }
+}
+
+void Frm_Logging::SaveLogging()
+{
+    Settings_Record& settings = m_state.settings;
+    settings.Log_NameFormat = LooseValue::text(Cmb_Filename->currentText());
+    for (int i = 0; i < LogFieldCount; ++i)
+        settings.Log_Fields[i] = LooseValue::text(Cmb_Fields[i]->currentText());
+    settings.Log_Event = LooseValue::text(Cmb_Event->currentText());
+}
+
+void Frm_Logging::Cmd_Ok_Click()
+{
+    // A pattern that cannot name a file in the working folder is refused here, where the
+    // operator can still correct it, rather than failing at every logging pass. An empty
+    // pattern is what a fresh record holds; it is kept, and the recorder logs nothing.
+    const QString pattern = Cmb_Filename->currentText();
+    if (!pattern.isEmpty()) {
+        QString problem;
+        if (!logFileName(pattern, QDate::currentDate(), &problem)) {
+            showOperatorMessage(
+                this, windowTitle(),
+                tr("The logging filename \"%1\" cannot be used: %2").arg(pattern, problem));
+            return;
+        }
+    }
+
+    SaveLogging();
+    // As in the communication dialog: a failed save keeps the choices in memory and the
+    // dialog open beside the message.
+    const FileResult saved = SaveSettings(m_state.settings, m_folder);
+    if (!saved) {
+        showOperatorMessage(this, windowTitle(),
+                            tr("The settings could not be saved.\n%1").arg(saved.reason));
+        return;
+    }
+    close();
+}
+
+void Frm_Logging::Cmd_Cancel_Click()
+{
+    close();
+}
+
+} // namespace kelvaro

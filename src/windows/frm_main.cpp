@@ -1,0 +1,533 @@
+#include "windows/frm_main.h"
+
+#include "link/serial_port.h"
+#include "logging/log_recorder.h"
+#include "store/parameter_file.h"
+#include "store/settings_file.h"
+#include "values/display_texts.h"
+#include "values/parameter_entry.h"
+#include "values/parameter_values.h"
+#include "windows/frm_about.h"
+#include "windows/frm_cal_timers.h"
+#include "windows/frm_calibration.h"
+#include "windows/frm_logging.h"
+#include "windows/frm_settings.h"
+#include "windows/main_layout.h"
+#include "windows/operator_message.h"
+#include "windows/twips.h"
+#include "windows/window_style.h"
+
+#include <QCloseEvent>
+#include <QDateTime>
+#include <QDir>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPainter>
+#include <QProcess>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QSvgRenderer>
+#include <type_traits>
+
+namespace kelvaro {
+
+namespace {
+
+namespace L = main_layout;
+
+inline const QString UnitCelsius = QStringLiteral("[\u00B0C] Celsius");
+inline const QString UnitFahrenheit = QStringLiteral("[\u00B0F] Fareneit");
+inline const QString ContactText = QStringLiteral("support@kelvaro.example");
+inline const QString ReaderMissingText =
+    QStringLiteral("Can't find Adobe Acrobat Reader .Use Help -> Acrobat to find the Reader.");
+inline const QString ReaderMissingTitle = QStringLiteral("Adobe Acrobat Reader not Found");
+
+// The operator's diagram behind every control, drawn from its SVG at any scale.
+class Diagram : public QWidget
+{
+public:
+    explicit Diagram(QWidget* parent)
+        : QWidget(parent), m_svg(QStringLiteral(":/assets/background.svg"))
+    {
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), palette().window());
+        if (m_svg.isValid())
+            m_svg.render(&painter, QRectF(twipsRect(0, 0, L::WideClientWidth, L::PictureHeight)));
+    }
+
+private:
+    QSvgRenderer m_svg;
+};
+
+void place(QWidget* widget, const L::Box& box)
+{
+    placeAt(widget, box.left, box.top, box.width, box.height);
+}
+
+QLabel* valueLabel(QWidget* parent, const QString& caption, const QString& hint)
+{
+    auto* label = new QLabel(caption, parent);
+    label->setAutoFillBackground(true);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::Window, Qt::black);
+    palette.setColor(QPalette::WindowText, QColor(0, 255, 0));
+    label->setPalette(palette);
+    label->setToolTip(hint);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    label->setMargin(2);
+    return label;
+}
+
+} // namespace
+
+Frm_Main::Frm_Main(Kelv_Main& state, QString folder, QWidget* parent)
+    : QMainWindow(parent), m_state(state), m_folder(std::move(folder)),
+      m_link(state.link, state.registers, *this), m_port(new SerialPort(this))
+{
+    setObjectName(QStringLiteral("Frm_Main"));
+    setWindowTitle(QStringLiteral("Kelvaro Ver. 1.38"));
+    setWindowIcon(QIcon(QStringLiteral(":/assets/icon.svg")));
+    setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint);
+    buildControls();
+    buildMenus();
+    buildStatusBar();
+    applyWidth();
+    fitDialogFont(centralWidget());
+    for (QLabel* label : centralWidget()->findChildren<QLabel*>()) {
+        if (label->wordWrap())
+            fitWrappedLabel(label);
+    }
+    statusBar()->setFont(centralWidget()->font());
+
+    m_port->setReceiver([this](QByteArrayView bytes) { m_link.receive(bytes); });
+    connect(m_port, &SerialPort::problemChanged, this, &Frm_Main::updatePortToolTip);
+
+    m_mainTimer.setInterval(2000);
+    connect(&m_mainTimer, &QTimer::timeout, this, &Frm_Main::mainTimer_Timer);
+    m_mainTimer.start();
+    m_clockTimer.setSingleShot(true);
+    connect(&m_clockTimer, &QTimer::timeout, this, &Frm_Main::refreshClock);
+    refreshClock();
+}
+
+Frm_Main::~Frm_Main() = default;
+
+void Frm_Main::buildControls()
+{
+    auto* central = new Diagram(this);
+    setCentralWidget(central);
+
+    m_reset = new QPushButton(QString::fromUtf8(L::ResetCaption), central);
+    m_reset->setObjectName(QStringLiteral("Cmd_Reset"));
+    place(m_reset, L::ResetButton);
+    connect(m_reset, &QPushButton::clicked, this, &Frm_Main::Cmd_Reset_Click);
+
+    std::array<QLabel*, L::Captions.size()> captions{};
+    for (std::size_t i = 0; i < L::Captions.size(); ++i) {
+        auto* label = new QLabel(QString::fromUtf8(L::Captions[i].text), central);
+        label->setObjectName(QStringLiteral("Label1_%1").arg(i));
+        QFont bold; // only the weight is set here; family and size come from the window
+        bold.setBold(true);
+        label->setFont(bold);
+        label->setWordWrap(L::Captions[i].box.height > 255);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        place(label, L::Captions[i].box);
+        captions[i] = label;
+    }
+
+    for (int i = 0; i < InputBoxCount; ++i) {
+        auto* box = new QLineEdit(QStringLiteral("0"), central);
+        box->setObjectName(QStringLiteral("Txt_Inputs_%1").arg(i));
+        box->setToolTip(QString::fromUtf8(L::Inputs[i].text));
+        QPalette palette = box->palette();
+        palette.setColor(QPalette::Base, palette.color(QPalette::ToolTipBase));
+        palette.setColor(QPalette::Text, palette.color(QPalette::ToolTipText));
+        box->setPalette(palette);
+        place(box, L::Inputs[i].box);
+        QLabel* caption = captions[L::InputCaption[i]];
+        caption->setBuddy(box);
+        box->setAccessibleName(caption->text());
+        connect(box, &QLineEdit::returnPressed, this, [this, i] { Txt_Inputs_KeyPress(i, 13); });
+        m_inputs[i] = box;
+    }
+
+    const std::array<QString, OutputLabelCount> initial{
+        QStringLiteral("0"),   QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("0"),
+        QStringLiteral("Off"), QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("0")};
+    for (int i = 0; i < OutputLabelCount; ++i) {
+        auto* label = valueLabel(central, initial[i], QString::fromUtf8(L::Outputs[i].text));
+        label->setObjectName(QStringLiteral("Lbl_Outputs_%1").arg(i));
+        label->setAccessibleName(captions[L::OutputCaption[i]]->text());
+        place(label, L::Outputs[i].box);
+        m_outputs[i] = label;
+    }
+
+    for (int k = 0; k < RegisterCount; ++k) {
+        auto* label =
+            valueLabel(central, QStringLiteral("0"), QString::fromUtf8(L::DirectHints[k]));
+        label->setObjectName(QStringLiteral("Lbl_DirectRead_%1").arg(k));
+        label->setAccessibleName(QStringLiteral("Register %1").arg(k));
+        label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        placeAt(label, L::DirectLeft, L::directTop(k), L::DirectWidth, L::DirectHeight);
+        m_direct[k] = label;
+    }
+}
+
+void Frm_Main::buildMenus()
+{
+    QMenuBar* bar = menuBar();
+    auto addMenu = [bar](const char* name, const QString& title) {
+        QMenu* menu = bar->addMenu(title);
+        menu->setObjectName(QString::fromLatin1(name));
+        return menu;
+    };
+    auto addEntry = [this](QMenu* menu, const char* name, const QString& caption, auto handler) {
+        QAction* action = menu->addAction(caption);
+        action->setObjectName(QString::fromLatin1(name));
+        connect(action, &QAction::triggered, this, handler);
+        return action;
+    };
+    auto addSeparator = [](QMenu* menu, const char* name) {
+        menu->addSeparator()->setObjectName(QString::fromLatin1(name));
+    };
+
+    QMenu* file = addMenu("mnuFile", QStringLiteral("File"));
+    addEntry(file, "mnuLoadParameters", QStringLiteral("Load Parameters"),
+             &Frm_Main::mnuLoadParameters_Click);
+    addEntry(file, "mnuSaveParameters", QStringLiteral("Save Parameters"),
+             &Frm_Main::mnuSaveParameters_Click);
+    addSeparator(file, "Sp000");
+    addEntry(file, "mnuExit", QStringLiteral("Exit"), [this] {
+        CloseApplication();
+        close();
+    });
+
+    QMenu* tools = addMenu("mnuTools", QStringLiteral("Tools"));
+    m_mnuCtoF = addEntry(tools, "mnuCtoF", UnitCelsius, &Frm_Main::mnuCtoF_Click);
+    m_mnuDirectData = addEntry(tools, "mnuDirectData", QStringLiteral("Direct Data"),
+                               &Frm_Main::mnuDirectData_Click);
+    m_mnuDirectData->setCheckable(true);
+    addSeparator(tools, "sp10");
+    QMenu* calibration = tools->addMenu(QStringLiteral("Calibration"));
+    calibration->setObjectName(QStringLiteral("mnuCalibration"));
+    addEntry(calibration, "mnuThermistor", QStringLiteral("Thermistor"),
+             [this] { showWindow(m_calibrationWindow); });
+    addEntry(calibration, "mnuTimersDuration", QStringLiteral("Timers Duration"),
+             [this] { showWindow(m_timersWindow); });
+    addSeparator(tools, "sp3");
+    addEntry(tools, "mnuCommunication", QStringLiteral("Communication"),
+             [this] { showWindow(m_settingsWindow); });
+
+    QMenu* logging = addMenu("mnuLogging", QStringLiteral("Logging"));
+    m_mnuLogStart =
+        addEntry(logging, "mnuLogStart", QStringLiteral("Start"), &Frm_Main::mnuLogStart_Click);
+    m_mnuLogStart->setCheckable(true);
+    addSeparator(logging, "Sp0");
+    addEntry(logging, "mnuLogSettings", QStringLiteral("Settings"),
+             [this] { showWindow(m_loggingWindow); });
+
+    QMenu* help = addMenu("mnuHelp", QStringLiteral("Help"));
+    addEntry(help, "mnuAcrobat", QStringLiteral("Acrobat"), &Frm_Main::mnuAcrobat_Click);
+    addSeparator(help, "sp2");
+    addEntry(help, "mnuOperation", QStringLiteral("Operation"),
+             [this] { openManual(ManualOperation); });
+    addEntry(help, "mnuModes", QStringLiteral("Modes"), [this] { openManual(ManualModes); });
+    addEntry(help, "mnuDrawings", QStringLiteral("Drawings"),
+             [this] { openManual(ManualDrawings); });
+    addEntry(help, "mnuSource", QStringLiteral("Source"), [this] { openManual(ManualSource); });
+
+    QAction* about = bar->addAction(QStringLiteral("About"));
+    about->setObjectName(QStringLiteral("mnuAbout"));
+    connect(about, &QAction::triggered, this, [this] { showWindow(m_aboutWindow); });
+}
+
+void Frm_Main::buildStatusBar()
+{
+    QStatusBar* bar = statusBar();
+    bar->setObjectName(QStringLiteral("StatusBar"));
+    bar->setSizeGripEnabled(false);
+    bar->setFixedHeight(twips(L::StatusHeight));
+    bar->setContentsMargins(0, 0, 0, 0);
+    for (std::size_t i = 0; i < m_panels.size(); ++i) {
+        auto* panel = new QLabel(bar);
+        panel->setObjectName(QStringLiteral("Panel%1").arg(i + 1));
+        panel->setFrameShape(QFrame::Panel);
+        panel->setFrameShadow(QFrame::Sunken);
+        panel->setFixedWidth(twips(L::PanelWidths[i]));
+        panel->setContentsMargins(2, 0, 2, 0);
+        bar->addWidget(panel);
+        m_panels[i] = panel;
+    }
+}
+
+void Frm_Main::applyWidth()
+{
+    const int client = m_state.settings.Show_Direct != 0 ? L::WideClientWidth : L::ClientWidth;
+    centralWidget()->setFixedSize(twips(client), twips(L::StatusTop));
+    setFixedSize(twips(client), menuBar()->sizeHint().height() + twips(L::ClientHeight));
+}
+
+void Frm_Main::startUp(QWidget* splash)
+{
+    m_link.resetFlags();
+    Init_Field_Names(m_state.Field_Names);
+    Init_Event_Names(m_state.Event_Names);
+    LoadSettings(m_state.settings, m_folder);
+
+    const Settings_Record& settings = m_state.settings;
+    m_port->open(
+        PortSettings{settings.Comm_Port, settings.Comm_Baud, settings.Comm_RTS, settings.Comm_DTR},
+        m_folder);
+    updatePortToolTip();
+
+    m_state.link.Inputs_Loaded = false;
+    Update_Inputs();
+
+    m_panels[0]->setText(ContactText);
+    const LogSwitch logging = loggingAtStartup(settings);
+    m_panels[1]->setText(logging.statusText);
+    m_panels[2]->setText(StatusWait);
+    m_mnuLogStart->setChecked(logging.checked);
+
+    m_mnuDirectData->setChecked(settings.Show_Direct == 1);
+    applyWidth();
+    m_mnuCtoF->setText(settings.Use_Fahrenheit ? UnitFahrenheit : UnitCelsius);
+
+    m_splash = splash;
+    if (m_splash)
+        m_splash->hide();
+}
+
+DisplayUnits Frm_Main::displayUnits() const
+{
+    return {m_state.settings.Use_Fahrenheit, calibrationValue(m_state.settings.Timer_CalValue),
+            QLocale()};
+}
+
+void Frm_Main::Update_Outputs()
+{
+    const Words& words = m_state.registers.Reg_Words;
+    if (m_state.settings.Show_Direct == 1) {
+        for (int k = 0; k < RegisterCount; ++k)
+            m_direct[k]->setText(directText(words[k]));
+    }
+    const auto texts = outputTexts(words, displayUnits());
+    for (int i : {0, 1, 2, 3, 5, 7, 6})
+        m_outputs[i]->setText(texts[i]);
+}
+
+void Frm_Main::Update_RelayStatus()
+{
+    m_outputs[4]->setText(relayStatusText(m_state.registers.Reg_Words));
+}
+
+void Frm_Main::Update_Inputs()
+{
+    const auto texts = inputTexts(m_state.registers.Reg_Words, displayUnits());
+    for (int i : {0, 1, 3, 2, 7, 6, 5, 4, 8, 9})
+        m_inputs[i]->setText(texts[i]);
+}
+
+void Frm_Main::Update_Param()
+{
+    m_state.registers.Update_Param();
+}
+
+bool Frm_Main::WrParam(qint16 address, qint32 value)
+{
+    return m_link.WrParam(address, value);
+}
+
+void Frm_Main::Txt_Inputs_KeyPress(int index, int keyAscii)
+{
+    if (keyAscii != 13 || index < 0 || index >= InputBoxCount)
+        return;
+    const auto result =
+        commitEntry(index, m_inputs[index]->text(), m_state.registers.Reg_Words, displayUnits());
+    if (const QString* refusal = std::get_if<QString>(&result)) {
+        showMessage(QStringLiteral("Kelvaro"), *refusal);
+        return;
+    }
+    const ParameterWrite write = std::get<ParameterWrite>(result);
+    m_state.registers.Reg_Words[write.word] = write.value;
+    WrParam(qint16(write.word), write.value);
+}
+
+void Frm_Main::mainTimer_Timer()
+{
+    Update_Outputs();
+    Update_RelayStatus();
+    if (!loggingDue(m_state.settings, m_state.link.Inputs_Loaded))
+        return;
+    const LogPass pass = LogTick(m_state, m_folder);
+    m_panels[1]->setToolTip(
+        pass.result ? QString() : QStringLiteral("Logging failed: %1").arg(pass.result.reason));
+}
+
+void Frm_Main::writeToBoard(QByteArrayView bytes)
+{
+    m_port->write(bytes);
+}
+
+void Frm_Main::setLinkStatus(const QString& text)
+{
+    m_panels[2]->setText(text);
+}
+
+void Frm_Main::updatePortToolTip()
+{
+    m_panels[2]->setToolTip(m_port->problem());
+}
+
+void Frm_Main::Cmd_Reset_Click()
+{
+    m_link.queueReset();
+}
+
+void Frm_Main::saveSettings()
+{
+    const FileResult result = SaveSettings(m_state.settings, m_folder);
+    if (!result)
+        showMessage(QStringLiteral("Settings not saved"),
+                    QStringLiteral("%1\nThe change stays in effect and is saved with the next "
+                                   "successful save.")
+                        .arg(result.reason));
+}
+
+void Frm_Main::showMessage(const QString& title, const QString& text)
+{
+    showOperatorMessage(this, title, text);
+}
+
+void Frm_Main::mnuCtoF_Click()
+{
+    if (m_mnuCtoF->text().left(4) == UnitCelsius.left(4)) {
+        m_mnuCtoF->setText(UnitFahrenheit);
+        m_state.settings.Use_Fahrenheit = true;
+    } else {
+        m_mnuCtoF->setText(UnitCelsius);
+        m_state.settings.Use_Fahrenheit = false;
+    }
+    Update_Inputs();
+    saveSettings();
+}
+
+void Frm_Main::mnuDirectData_Click()
+{
+    m_state.settings.Show_Direct = m_state.settings.Show_Direct == 0 ? 1 : 0;
+    m_mnuDirectData->setChecked(m_state.settings.Show_Direct == 1);
+    applyWidth();
+    saveSettings();
+}
+
+void Frm_Main::mnuLogStart_Click()
+{
+    const LogSwitch logging = toggleLogging(m_state.settings);
+    m_mnuLogStart->setChecked(logging.checked);
+    m_panels[1]->setText(logging.statusText);
+    saveSettings();
+}
+
+void Frm_Main::mnuLoadParameters_Click()
+{
+    const FileResult result = LoadParameters(m_state.registers.Reg_Words, m_folder);
+    if (!result) {
+        showMessage(QStringLiteral("Parameters not loaded"), result.reason);
+        return;
+    }
+    Update_Inputs();
+}
+
+void Frm_Main::mnuSaveParameters_Click()
+{
+    const FileResult result = SaveParameters(m_state.registers.Reg_Words, m_folder);
+    if (!result)
+        showMessage(QStringLiteral("Parameters not saved"), result.reason);
+}
+
+void Frm_Main::mnuAcrobat_Click()
+{
+    const QString remembered = QDir::currentPath();
+    auto* dialog = new QFileDialog(this, QStringLiteral("Find Adobe Acrobat Reader"));
+    dialog->setObjectName(QStringLiteral("CommonDialog"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+#ifdef Q_OS_WIN
+    dialog->setNameFilter(QStringLiteral("Executable Files (acro*.exe)"));
+#else
+    // There is no acro*.exe here: offer the programs the operator may run.
+    dialog->setNameFilter(QStringLiteral("Executable Files (*)"));
+    dialog->setFilter(QDir::AllDirs | QDir::Files | QDir::Executable | QDir::NoDotAndDotDot);
+#endif
+    connect(dialog, &QFileDialog::fileSelected, this, [this, remembered](const QString& path) {
+        m_state.settings.Acrobat_Path = QDir::toNativeSeparators(path);
+        QDir::setCurrent(remembered);
+        saveSettings();
+    });
+    connect(dialog, &QFileDialog::rejected, this, [remembered] { QDir::setCurrent(remembered); });
+    dialog->open();
+}
+
+void Frm_Main::openManual(int index)
+{
+    // The reader is started as a program with the document as its one argument, never
+    // through a shell: blanks in the reader path work and nothing in either is interpreted.
+    const QString reader = m_state.settings.Acrobat_Path;
+    const QString document = m_state.settings.Manual_Files[std::size_t(index)];
+    const bool started = !reader.isEmpty() && QProcess::startDetached(reader, {document}, m_folder);
+    if (!started)
+        showOperatorMessage(this, ReaderMissingTitle, ReaderMissingText, QMessageBox::Information);
+}
+
+template <class Window> void Frm_Main::showWindow(QPointer<Window>& window)
+{
+    if (!window) {
+        if constexpr (std::is_constructible_v<Window, Kelv_Main&, QString, QWidget*>)
+            window = new Window(m_state, m_folder, this);
+        else
+            window = new Window(this);
+    }
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+void Frm_Main::CloseApplication()
+{
+    const std::array<QWidget*, 6> windows{m_settingsWindow, m_calibrationWindow, m_aboutWindow,
+                                          m_loggingWindow,  m_timersWindow,      m_splash};
+    for (QWidget* window : windows) {
+        if (window)
+            window->close();
+    }
+}
+
+void Frm_Main::closeEvent(QCloseEvent* event)
+{
+    CloseApplication();
+    m_mainTimer.stop();
+    if (m_port->isOpen())
+        m_port->close();
+    event->accept();
+}
+
+void Frm_Main::refreshClock()
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    m_panels[3]->setText(QLocale().toString(now.date(), QLocale::ShortFormat));
+    m_panels[4]->setText(now.time().toString(QStringLiteral("HH:mm")));
+    // Wake at the start of the next minute, not more often.
+    const int msToNextMinute = 60000 - (now.time().second() * 1000 + now.time().msec());
+    m_clockTimer.start(msToNextMinute + 20);
+}
+
+} // namespace kelvaro

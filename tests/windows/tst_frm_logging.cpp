@@ -1,0 +1,296 @@
+#include "core/event_names.h"
+#include "core/field_names.h"
+#include "core/kelv_main.h"
+#include "windows/frm_logging.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace kelvaro;
+
+namespace {
+
+const QString A = QStringLiteral("Counter_2sec (l08)");
+const QString B = QStringLiteral("Relay Status (h08)");
+const QString None = QStringLiteral("None");
+
+} // namespace
+
+class TestFrmLogging : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void freshRecord_emptyBoxes_okStoresEmptyTexts();
+    void opening_disablesOnlyBoxAfterNone_data();
+    void opening_disablesOnlyBoxAfterNone();
+    void choice_enablesAndDisablesFollowingBoxes_data();
+    void choice_enablesAndDisablesFollowingBoxes();
+    void typing_storedAsTypedWithoutChoiceRule_data();
+    void typing_storedAsTypedWithoutChoiceRule();
+    void ok_storesShownTexts_disabledBoxesIncluded();
+    void ok_refusesPatternOutsideFolder_data();
+    void ok_refusesPatternOutsideFolder();
+    void cancel_storesNothing();
+
+private:
+    void openDialog();
+    void storeFields(const QStringList& fields);
+    QComboBox* box(const QString& name) const { return m_dialog->findChild<QComboBox*>(name); }
+    QComboBox* fieldBox(int i) const { return box(QStringLiteral("Cmb_Fields_%1").arg(i)); }
+    QStringList fieldTexts() const;
+    QString enabledMask() const; // "1" enabled, "0" disabled, box 0 first
+    void pick(int i, const QString& entry) const;
+    void click(const char* button) const
+    {
+        QTest::mouseClick(m_dialog->findChild<QPushButton*>(button), Qt::LeftButton);
+    }
+    QString settingsPath() const { return m_folder->filePath(QStringLiteral("Settings.txt")); }
+
+    Kelv_Main m_state;
+    std::unique_ptr<QTemporaryDir> m_folder;
+    QPointer<Frm_Logging> m_dialog;
+};
+
+void TestFrmLogging::init()
+{
+    m_state = Kelv_Main{};
+    Init_Field_Names(m_state.Field_Names);
+    Init_Event_Names(m_state.Event_Names);
+    m_folder = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_folder->isValid());
+}
+
+void TestFrmLogging::cleanup()
+{
+    delete m_dialog;
+}
+
+void TestFrmLogging::openDialog()
+{
+    m_dialog = new Frm_Logging(m_state, m_folder->path());
+    m_dialog->show();
+}
+
+void TestFrmLogging::storeFields(const QStringList& fields)
+{
+    for (int i = 0; i < LogFieldCount; ++i)
+        m_state.settings.Log_Fields[i] = LooseValue::text(fields[i]);
+}
+
+QStringList TestFrmLogging::fieldTexts() const
+{
+    QStringList texts;
+    for (int i = 0; i < LogFieldCount; ++i)
+        texts << fieldBox(i)->currentText();
+    return texts;
+}
+
+QString TestFrmLogging::enabledMask() const
+{
+    QString mask;
+    for (int i = 0; i < LogFieldCount; ++i)
+        mask += fieldBox(i)->isEnabled() ? QLatin1Char('1') : QLatin1Char('0');
+    return mask;
+}
+
+// What the box does when the operator picks an entry from its list.
+void TestFrmLogging::pick(int i, const QString& entry) const
+{
+    QComboBox* field = fieldBox(i);
+    const int index = field->findText(entry);
+    QVERIFY2(index >= 0, qPrintable(entry));
+    field->setCurrentIndex(index);
+    field->setEditText(entry);
+    Q_EMIT field->activated(index);
+}
+
+void TestFrmLogging::freshRecord_emptyBoxes_okStoresEmptyTexts()
+{
+    openDialog();
+    QPointer<Frm_Logging> dialog = m_dialog;
+    QCOMPARE(box("Cmb_Filename")->currentText(), QString());
+    QCOMPARE(fieldTexts(), QStringList(LogFieldCount, QString()));
+    QCOMPARE(box("Cmb_Event")->currentText(), QString());
+    QCOMPARE(enabledMask(), QStringLiteral("1111111111"));
+    QCOMPARE(fieldBox(0)->count(), FieldNameCount);
+    QCOMPARE(box("Cmb_Event")->count(), EventNameCount);
+
+    click("Cmd_Ok");
+    const LooseValue empty = LooseValue::text(QString());
+    QCOMPARE(m_state.settings.Log_NameFormat, empty);
+    for (const LooseValue& field : m_state.settings.Log_Fields)
+        QCOMPARE(field, empty);
+    QCOMPARE(m_state.settings.Log_Event, empty);
+    QVERIFY(QFile::exists(settingsPath()));
+    QTRY_VERIFY(dialog.isNull());
+}
+
+void TestFrmLogging::opening_disablesOnlyBoxAfterNone_data()
+{
+    QTest::addColumn<QStringList>("stored");
+    QTest::addColumn<QString>("enabled");
+    QTest::newRow("None in box 1 disables box 2 only")
+        << QStringList{A, None, A, B, A, B, A, B, A, B} << "1101111111";
+    QTest::newRow("None in box 0") << QStringList{None, A, A, A, A, A, A, A, A, A} << "1011111111";
+    QTest::newRow("None in the last box")
+        << QStringList{A, A, A, A, A, A, A, A, A, None} << "1111111111";
+    QTest::newRow("None in boxes 1 and 2")
+        << QStringList{A, None, None, A, A, A, A, A, A, A} << "1100111111";
+    QTest::newRow("every box None") << QStringList(LogFieldCount, None) << "1000000000";
+    QTest::newRow("empty box disables nothing")
+        << QStringList{A, "", A, "", A, A, A, A, A, A} << "1111111111";
+    QTest::newRow("none in lower case disables nothing")
+        << QStringList{A, "none", A, A, A, A, A, A, A, A} << "1111111111";
+}
+
+void TestFrmLogging::opening_disablesOnlyBoxAfterNone()
+{
+    QFETCH(QStringList, stored);
+    QFETCH(QString, enabled);
+    storeFields(stored);
+    openDialog();
+    QCOMPARE(fieldTexts(), stored);
+    QCOMPARE(enabledMask(), enabled);
+}
+
+void TestFrmLogging::choice_enablesAndDisablesFollowingBoxes_data()
+{
+    QTest::addColumn<QStringList>("stored");
+    QTest::addColumn<QStringList>("picks"); // "box=entry", in order
+    QTest::addColumn<QString>("enabled");
+    const QStringList allFields(LogFieldCount, A);
+    QTest::newRow("None in box 2 disables 3 to 9")
+        << allFields << QStringList{"2=None"} << "1110000000";
+    QTest::newRow("None in box 0 disables all others")
+        << allFields << QStringList{"0=None"} << "1000000000";
+    QTest::newRow("field in box 2 again enables up to the next None")
+        << QStringList{A, A, A, A, None, A, A, A, A, A}
+        << QStringList{"2=None", "2=Relay Status (h08)"} << "1111100000";
+    QTest::newRow("field after None enables the following boxes")
+        << QStringList{A, None, A, A, A, A, A, A, A, A} << QStringList{"1=Sp3 (u16)"}
+        << "1111111111";
+    QTest::newRow("empty box does not stop enabling")
+        << QStringList{A, A, None, "", A, A, A, A, A, A} << QStringList{"2=None", "2=Sp3 (u16)"}
+        << "1111111111";
+    QTest::newRow("field in box 9 changes nothing") << QStringList{A, A, A, None, A, A, A, A, A, A}
+                                                    << QStringList{"9=Sp3 (u16)"} << "1111011111";
+    QTest::newRow("None in box 9 changes nothing")
+        << QStringList{A, A, A, None, A, A, A, A, A, A} << QStringList{"9=None"} << "1111011111";
+}
+
+void TestFrmLogging::choice_enablesAndDisablesFollowingBoxes()
+{
+    QFETCH(QStringList, stored);
+    QFETCH(QStringList, picks);
+    QFETCH(QString, enabled);
+    storeFields(stored);
+    openDialog();
+    QStringList expectedTexts = stored;
+    for (const QString& choice : picks) {
+        const int i = choice.section(QLatin1Char('='), 0, 0).toInt();
+        const QString entry = choice.section(QLatin1Char('='), 1);
+        pick(i, entry);
+        expectedTexts[i] = entry;
+    }
+    QCOMPARE(enabledMask(), enabled);
+    QCOMPARE(fieldTexts(), expectedTexts); // disabled boxes keep their texts
+}
+
+void TestFrmLogging::typing_storedAsTypedWithoutChoiceRule_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::newRow("None typed") << "None";
+    QTest::newRow("start of a listed name") << "Counter";
+    QTest::newRow("name not in the list") << "Boiler (u16)";
+}
+
+void TestFrmLogging::typing_storedAsTypedWithoutChoiceRule()
+{
+    QFETCH(QString, typed);
+    storeFields(QStringList(LogFieldCount, A));
+    openDialog();
+    // Typed into the focused box of the active window, where completion would act.
+    QVERIFY(QTest::qWaitForWindowActive(m_dialog));
+    QLineEdit* edit = fieldBox(2)->lineEdit();
+    fieldBox(2)->setFocus();
+    QTRY_VERIFY(edit->hasFocus());
+    edit->selectAll();
+    QTest::keyClicks(edit, typed);
+    QCOMPARE(enabledMask(), QStringLiteral("1111111111"));
+
+    click("Cmd_Ok");
+    QCOMPARE(m_state.settings.Log_Fields[2], LooseValue::text(typed));
+}
+
+void TestFrmLogging::ok_storesShownTexts_disabledBoxesIncluded()
+{
+    storeFields({A, B, A, B, A, B, A, B, A, B});
+    m_state.settings.Log_Fields[4] = LooseValue::number(5); // shown and stored as text
+    m_state.settings.Log_NameFormat = LooseValue::text(QStringLiteral("DD-MM-YYYY"));
+    openDialog();
+    QCOMPARE(fieldBox(4)->currentText(), QStringLiteral("5"));
+    pick(2, None);
+    box("Cmb_Filename")->setEditText(QStringLiteral("MM-DD-YYYY"));
+    box("Cmb_Event")->setEditText(QStringLiteral("On Fields Change"));
+    click("Cmd_Ok");
+
+    const QStringList expected{A, B, None, B, "5", B, A, B, A, B};
+    for (int i = 0; i < LogFieldCount; ++i)
+        QCOMPARE(m_state.settings.Log_Fields[i], LooseValue::text(expected[i]));
+    QCOMPARE(m_state.settings.Log_NameFormat, LooseValue::text(QStringLiteral("MM-DD-YYYY")));
+    QCOMPARE(m_state.settings.Log_Event, LooseValue::text(QStringLiteral("On Fields Change")));
+    QVERIFY(QFile::exists(settingsPath()));
+}
+
+void TestFrmLogging::ok_refusesPatternOutsideFolder_data()
+{
+    QTest::addColumn<QString>("pattern");
+    QTest::newRow("parent folder") << "../x";
+    QTest::newRow("sub folder") << "logs/DD-MM-YYYY";
+    QTest::newRow("parent folder alone") << "..";
+}
+
+void TestFrmLogging::ok_refusesPatternOutsideFolder()
+{
+    QFETCH(QString, pattern);
+    const Settings_Record before = m_state.settings;
+    openDialog();
+    box("Cmb_Filename")->setEditText(pattern);
+    box("Cmb_Event")->setEditText(QStringLiteral("On Counter Change"));
+    click("Cmd_Ok");
+
+    const auto* message = m_dialog->findChild<QMessageBox*>();
+    QVERIFY(message);
+    QVERIFY2(message->text().contains(pattern), qPrintable(message->text()));
+    QVERIFY(m_state.settings == before);
+    QVERIFY(!QFile::exists(settingsPath()));
+    QVERIFY(m_dialog && m_dialog->isVisible());
+}
+
+void TestFrmLogging::cancel_storesNothing()
+{
+    storeFields(QStringList(LogFieldCount, A));
+    const Settings_Record before = m_state.settings;
+    openDialog();
+    QPointer<Frm_Logging> dialog = m_dialog;
+    pick(0, None);
+    box("Cmb_Filename")->setEditText(QStringLiteral("MM-DD-YYYY"));
+    box("Cmb_Event")->setEditText(QStringLiteral("On Fields Change"));
+    click("Cmd_Cancel");
+
+    QVERIFY(m_state.settings == before);
+    QVERIFY(!QFile::exists(settingsPath()));
+    QTRY_VERIFY(dialog.isNull());
+}
+
+QTEST_MAIN(TestFrmLogging)
+#include "tst_frm_logging.moc"
