@@ -22,8 +22,12 @@ bool isDigit(QChar c)
 CappedLines readCappedLines(QIODevice& device, int maxLines)
 {
     CappedLines result;
+    // One buffer for the whole file: QIODevice::readLine(maxSize) would allocate the full
+    // cap for every line and shrink it again, costing a memory mapping per line.
+    QByteArray buffer(MaxLineBytes + 3, Qt::Uninitialized);
     while (result.lines.size() < maxLines) {
-        QByteArray line = device.readLine(MaxLineBytes + 2);
+        const qint64 length = device.readLine(buffer.data(), buffer.size());
+        QByteArray line = length > 0 ? QByteArray(buffer.constData(), length) : QByteArray();
         if (line.isEmpty()) {
             // readLine gives nothing at the end of the data and on failure alike.
             result.readError = !device.atEnd();
