@@ -8,6 +8,12 @@ kelvaro_packages=(
   qt6-base-dev qt6-serialport-dev qt6-charts-dev qt6-svg-dev
   libgl-dev fonts-dejavu-core
   libbenchmark-dev
+  dpkg-dev file  # the .deb: dpkg-shlibdeps works out its dependencies, file finds the programs
+)
+
+# Only for fuzz/run.sh: clang++ and its runtime libraries, libFuzzer among them.
+kelvaro_fuzz_packages=(
+  clang libclang-rt-14-dev
 )
 
 kelvaro_install_deps() {
