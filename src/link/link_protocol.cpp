@@ -56,6 +56,30 @@ void LinkProtocol::receiveByte(quint8 c)
     }
 }
 
+void LinkProtocol::receiveByte(quint8 c, LinkTime now)
+{
+    if (m_flags.Read_Active && m_stallTimeout > std::chrono::seconds(0) &&
+        now - m_lastByteTime > m_stallTimeout)
+        dropStalledBlock();
+    m_lastByteTime = now;
+    receiveByte(c);
+}
+
+void LinkProtocol::dropStalledBlock()
+{
+    if (!m_flags.Read_Active)
+        return;
+    m_flags.Read_Active = false;
+    m_flags.Rx_Count = 0;
+}
+
+void LinkProtocol::resumeAfterReconnect()
+{
+    m_flags.Read_Active = false;
+    m_flags.Rx_Count = 0; // also forgets a "W" answer the board may never have seen
+    m_flags.Inputs_Loaded = false;
+}
+
 std::array<quint8, 4> parameterFrame(qint16 address, qint32 value)
 {
     const qint32 low = value & 0xFF;

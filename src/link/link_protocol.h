@@ -9,6 +9,7 @@
 
 #include <QByteArrayView>
 #include <QString>
+#include <chrono>
 
 namespace kelvaro {
 
@@ -39,6 +40,15 @@ public:
     virtual void setLinkStatus(const QString& text) = 0;
 };
 
+// When received bytes arrived: a monotonic clock in milliseconds, any fixed origin.
+using LinkTime = std::chrono::milliseconds;
+// The steady clock of this process as a LinkTime.
+inline LinkTime linkClockNow()
+{
+    return std::chrono::duration_cast<LinkTime>(
+        std::chrono::steady_clock::now().time_since_epoch());
+}
+
 // The frame that asks the board to restart: it would set word 4 to 1, but its second
 // byte carries 8 where a write of word 4 carries 0. Sent as it stands.
 inline constexpr std::array<quint8, 4> ResetFrame{0x08, 0x08, 0x01, 0x00};
@@ -62,6 +72,38 @@ public:
             receiveByte(static_cast<quint8>(c));
     }
 
+    // The longest silence allowed inside a block, from the poll answered with "R" to the
+    // 40th data byte; 0 (or less) lets a block wait forever, so that the bytes that follow
+    // a stall, polls included, are stored as its data.
+    //
+    // The check is made when the next byte arrives, not by a timer: a block whose previous
+    // byte is older than the time-out is dropped before the new byte is taken, so a stalled
+    // block followed by a poll "Q" is answered as a fresh poll. A block that stalls and is
+    // never followed by anything stays open, which nobody can tell from a dropped one. The
+    // bytes of one chunk arrive at one time, so only the chunk boundaries are checked, at
+    // the cost of one comparison per byte.
+    void setStallTimeout(std::chrono::seconds timeout) { m_stallTimeout = timeout; }
+    std::chrono::seconds stallTimeout() const { return m_stallTimeout; }
+    // Received bytes that arrived at `now`, checked against the stall time-out. Use either
+    // these or the untimed forms above for one line, not both.
+    void receiveByte(quint8 c, LinkTime now);
+    void receive(QByteArrayView bytes, LinkTime now)
+    {
+        for (const char c : bytes)
+            receiveByte(static_cast<quint8>(c), now);
+    }
+    // Drops a block in progress ("R" answered, Read_Active true): back to Idle, the
+    // register image and Inputs_Loaded untouched, a queued frame kept. Nothing otherwise.
+    void dropStalledBlock();
+
+    // The line was lost and is back (device unplugged and plugged in again): an exchange
+    // in progress is abandoned, since the board starts afresh; a queued frame stays queued
+    // and goes out at the next poll, as the operator asked for it; Inputs_Loaded is cleared
+    // so that the first complete block refills the entry boxes from the board, which may
+    // have been restarted or replaced meanwhile. (resetFlags would also forget the queued
+    // frame, leaving the operator's value in its box but never on the board.)
+    void resumeAfterReconnect();
+
     // Queues the write of register `address` (0..19) with `value` (0..65535), replacing
     // any frame still waiting. Returns false and queues nothing for anything the frame
     // cannot carry.
@@ -77,6 +119,8 @@ private:
     LinkFlags& m_flags;
     RegisterImage& m_image;
     LinkHandler& m_handler;
+    std::chrono::seconds m_stallTimeout{0};
+    LinkTime m_lastByteTime{0};
 };
 
 // The four bytes that write `value` into register `address`: its low-byte position,

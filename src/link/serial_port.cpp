@@ -114,6 +114,12 @@ SerialPort::SerialPort(QObject* parent) : QObject(parent)
 {
     connect(&m_port, &QSerialPort::readyRead, this, &SerialPort::onReadyRead);
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialPort::onPortError);
+    m_reopenTimer.setSingleShot(true);
+    m_reopenTimer.setInterval(std::chrono::seconds(3));
+    connect(&m_reopenTimer, &QTimer::timeout, this, &SerialPort::onReopenTimer);
+    m_silenceTimer.setSingleShot(true);
+    m_silenceTimer.setInterval(std::chrono::seconds(5));
+    connect(&m_silenceTimer, &QTimer::timeout, this, &SerialPort::onSilence);
 }
 
 SerialPort::~SerialPort()
@@ -126,22 +132,45 @@ void SerialPort::setReceiver(Receiver receiver)
     m_receiver = std::move(receiver);
 }
 
+void SerialPort::setReopenInterval(std::chrono::milliseconds interval)
+{
+    m_reopenTimer.setInterval(interval);
+}
+
+void SerialPort::setSilenceLimit(std::chrono::milliseconds limit)
+{
+    m_silenceTimer.setInterval(limit);
+}
+
 bool SerialPort::open(const PortSettings& settings, const QString& folder)
 {
+    m_settings = settings;
+    m_folder = folder;
+    const QString problem = openSession();
+    // Only a port that was open and vanished is retried, not one lost during its own open.
+    m_reopenTimer.stop();
+    setProblem(problem);
+    return problem.isEmpty();
+}
+
+QString SerialPort::openSession()
+{
+    m_reopenTimer.stop();
     closePort();
-    m_portNumber = settings.port;
-    m_deviceName = portDeviceName(settings.port, folder);
+    m_failReason.clear();
+    m_portNumber = m_settings.port;
+    m_deviceName = portDeviceName(m_settings.port, m_folder);
     // The port is configured from the text the operator sees, read back, so the two
     // cannot disagree.
-    const std::optional<qint32> baud = baudFromLineSettings(lineSettingsText(settings.baud));
-    const QString baudProblem = QStringLiteral("baud rate %1 is not usable").arg(settings.baud);
+    const std::optional<qint32> baud = baudFromLineSettings(lineSettingsText(m_settings.baud));
+    const QString baudProblem = QStringLiteral("baud rate %1 is not usable").arg(m_settings.baud);
     m_portText.clear();
     if (m_deviceName.isEmpty()) {
-        QString text = QStringLiteral("Port %1 names no serial device").arg(settings.port);
+        m_failReason = QStringLiteral("names no serial device");
+        QString text = QStringLiteral("Port %1 names no serial device").arg(m_settings.port);
         if (!baud)
             text += QStringLiteral("; ") + baudProblem;
-        setProblem(text);
-        return false;
+        return text;
     }
     m_portText = describePort();
     if (!baud)
@@ -164,10 +193,10 @@ bool SerialPort::open(const PortSettings& settings, const QString& folder)
     // device opens, so they are set at once, before any byte is exchanged. A
     // pseudo-terminal has no modem lines and refuses ("Inappropriate ioctl for device");
     // that does not stop the port from working.
-    m_port.setDataTerminalReady(settings.dtr);
-    m_port.setRequestToSend(settings.rts);
+    m_port.setDataTerminalReady(m_settings.dtr);
+    m_port.setRequestToSend(m_settings.rts);
     if (!m_port.isOpen())
-        return false; // the device went away meanwhile; problem() says so
+        return fail(QStringLiteral("device removed")); // it went away meanwhile
     m_port.clearError();
 
 #ifdef Q_OS_UNIX
@@ -176,12 +205,14 @@ bool SerialPort::open(const PortSettings& settings, const QString& folder)
     m_hangUpNotifier = new QSocketNotifier(m_port.handle(), QSocketNotifier::Exception, this);
     connect(m_hangUpNotifier, &QSocketNotifier::activated, this, &SerialPort::onDeviceGone);
 #endif
-    setProblem({});
-    return true;
+    m_silentFor = std::chrono::milliseconds(0);
+    m_silenceTimer.start();
+    return {};
 }
 
 void SerialPort::close()
 {
+    m_reopenTimer.stop();
     closePort();
 }
 
@@ -200,7 +231,14 @@ void SerialPort::write(QByteArrayView bytes)
 void SerialPort::onReadyRead()
 {
     const QByteArray bytes = m_port.readAll();
-    if (bytes.isEmpty() || !m_receiver)
+    if (bytes.isEmpty())
+        return;
+    m_silenceTimer.start();
+    if (m_silentFor.count() != 0) {
+        m_silentFor = std::chrono::milliseconds(0);
+        setProblem({});
+    }
+    if (!m_receiver)
         return;
     // A copy, so a receiver that replaces itself does not destroy the function it runs in.
     const Receiver receiver = m_receiver;
@@ -220,16 +258,58 @@ void SerialPort::onPortError(QSerialPort::SerialPortError error)
         onDeviceGone();
 }
 
+namespace {
+
+// "3" for 3000 ms, "0.2" for 200 ms.
+QString secondsText(std::chrono::milliseconds duration)
+{
+    return QString::number(double(duration.count()) / 1000.0);
+}
+
+} // namespace
+
 void SerialPort::onDeviceGone()
 {
     if (!m_port.isOpen())
         return;
     closePort();
-    setProblem(m_portText + QStringLiteral(": device removed"));
+    m_removedText = m_portText + QStringLiteral(": device removed; retrying every %1 s")
+                                     .arg(secondsText(m_reopenTimer.intervalAsDuration()));
+    setProblem(m_removedText);
+    m_reopenTimer.start();
+}
+
+void SerialPort::onReopenTimer()
+{
+    if (openSession().isEmpty()) {
+        setProblem({});
+        Q_EMIT reopened();
+        return;
+    }
+    // A device that is simply not back yet needs no more words; anything else (a device
+    // back with other access rights, taken by another program) is worth showing.
+    QString text = m_removedText;
+    if (m_failReason != QStringLiteral("no such device") &&
+        m_failReason != QStringLiteral("device removed"))
+        text += QStringLiteral(" (last attempt: %1)").arg(m_failReason);
+    setProblem(text);
+    m_reopenTimer.start();
+}
+
+void SerialPort::onSilence()
+{
+    if (!m_port.isOpen())
+        return;
+    m_silentFor += m_silenceTimer.intervalAsDuration();
+    setProblem(m_portText +
+               QStringLiteral(": no data from the board for %1 s").arg(secondsText(m_silentFor)));
+    m_silenceTimer.start(); // counts on while the silence lasts
 }
 
 void SerialPort::closePort()
 {
+    m_silenceTimer.stop();
+    m_silentFor = std::chrono::milliseconds(0);
     if (m_hangUpNotifier) {
         // Disabled before the descriptor closes; deleted later because this may be the
         // notifier being delivered right now.
@@ -241,10 +321,10 @@ void SerialPort::closePort()
         m_port.close();
 }
 
-bool SerialPort::fail(const QString& reason)
+QString SerialPort::fail(const QString& reason)
 {
-    setProblem(m_portText + QStringLiteral(": ") + reason);
-    return false;
+    m_failReason = reason;
+    return m_portText + QStringLiteral(": ") + reason;
 }
 
 QString SerialPort::openFailure(qint32 baud) const

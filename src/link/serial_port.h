@@ -1,11 +1,14 @@
 #pragma once
 // The serial line to the board: owns the QSerialPort, opens it raw 8N1 without flow
-// control, hands every received byte on unchanged and says why the line is silent.
+// control, hands every received byte on unchanged and says why the line is silent. A
+// device that vanishes while open is opened again by itself when it returns.
 
 #include <QByteArrayView>
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
+#include <QTimer>
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -42,9 +45,10 @@ public:
     // Closes any open session, then opens the device portDeviceName(settings.port, folder)
     // raw, 8N1, no flow control, at the baud rate read back from lineSettingsText, and sets
     // DTR and RTS to the given levels right after the open (a pseudo-terminal refuses
-    // them; that is ignored). Returns false and sets problem() when any step fails.
+    // them; that is ignored). Returns false and sets problem() when any step fails; a port
+    // that fails here is not tried again.
     bool open(const PortSettings& settings, const QString& folder);
-    // Closes the port if open; problem() keeps its text.
+    // Closes the port if open and stops trying to reopen it; problem() keeps its text.
     void close();
     bool isOpen() const;
     // Queued and sent as the port accepts it; dropped while the port is closed.
@@ -55,21 +59,41 @@ public:
     // Why the line is silent, for the operator; empty while the port works.
     QString problem() const { return m_problem; }
 
+    // When the device of an open port goes away (USB adapter unplugged, pseudo-terminal
+    // closed), the port closes at once and the same port number is opened again with the
+    // same settings, one attempt per interval (a single-shot timer re-armed after each
+    // failed attempt), until it opens or close() or open() is called. Meanwhile problem()
+    // reads "<port>: device removed; retrying every 3 s". Default 3 s.
+    void setReopenInterval(std::chrono::milliseconds interval);
+    bool isReopening() const { return m_reopenTimer.isActive(); }
+    // While the port is open and no byte has come for this long, problem() reads
+    // "<port>: no data from the board for 5 s", counting up by this step while the silence
+    // lasts; the next byte clears it. One timer, restarted per received chunk. Default 5 s.
+    void setSilenceLimit(std::chrono::milliseconds limit);
+
 Q_SIGNALS:
     void problemChanged(const QString& problem);
+    // The vanished device is open again; an exchange in progress before it went is void.
+    void reopened();
 
 private:
     void onReadyRead();
     void onPortError(QSerialPort::SerialPortError error);
     void onDeviceGone();
+    void onReopenTimer();
+    void onSilence();
     void closePort();
-    // Sets problem() to "<port text>: <reason>" and returns false.
-    bool fail(const QString& reason);
+    // Opens m_settings in m_folder; the problem text, empty on success.
+    QString openSession();
+    // Notes `reason` as the last failure and returns "<port text>: <reason>".
+    QString fail(const QString& reason);
     QString openFailure(qint32 baud) const;
     QString describePort() const;
     void setProblem(const QString& problem);
 
     QSerialPort m_port;
+    PortSettings m_settings;
+    QString m_folder;
     // Fires when the device hangs up (USB adapter unplugged, pseudo-terminal closed).
     // Reads then return zero bytes; depending on the Qt version QSerialPort reports a
     // read error (with a stale errno text) or nothing at all, while its notifier spins.
@@ -79,6 +103,12 @@ private:
     QString m_deviceName;
     QString m_portText; // "Port 1 is /dev/ttyS0", with a link's target
     QString m_problem;
+    QString m_failReason; // the last open's reason, without the port text
+
+    QTimer m_reopenTimer;
+    QString m_removedText; // problem() while reopening, without any last-attempt reason
+    QTimer m_silenceTimer;
+    std::chrono::milliseconds m_silentFor{0};
 };
 
 } // namespace kelvaro

@@ -107,8 +107,11 @@ Frm_Main::Frm_Main(Kelv_Main& state, QString folder, QWidget* parent)
     }
     statusBar()->setFont(centralWidget()->font());
 
-    m_port->setReceiver([this](QByteArrayView bytes) { m_link.receive(bytes); });
+    // Each chunk carries its arrival time, for the stall time-out of a block.
+    m_port->setReceiver([this](QByteArrayView bytes) { m_link.receive(bytes, linkClockNow()); });
     connect(m_port, &SerialPort::problemChanged, this, &Frm_Main::updatePortToolTip);
+    // A device that vanished and came back: whatever was under way on the old line is void.
+    connect(m_port, &SerialPort::reopened, this, [this] { m_link.resumeAfterReconnect(); });
 
     m_mainTimer.setInterval(2000);
     connect(&m_mainTimer, &QTimer::timeout, this, &Frm_Main::mainTimer_Timer);
@@ -283,6 +286,9 @@ void Frm_Main::startUp(QWidget* splash)
     LoadSettings(m_state.settings, m_folder);
 
     const Settings_Record& settings = m_state.settings;
+    // Like the port settings, the time-out is read here only: a change in the
+    // communication dialog takes effect at the next start.
+    m_link.setStallTimeout(std::chrono::seconds(settings.Comm_TimeOut));
     m_port->open(
         PortSettings{settings.Comm_Port, settings.Comm_Baud, settings.Comm_RTS, settings.Comm_DTR},
         m_folder);
@@ -480,10 +486,17 @@ void Frm_Main::mnuAcrobat_Click()
 void Frm_Main::openManual(int index)
 {
     // The reader is started as a program with the document as its one argument, never
-    // through a shell: blanks in the reader path work and nothing in either is interpreted.
+    // through a shell: blanks, quotes, ";", "&" or "$(...)" in the reader path or the
+    // document name are plain characters. A relative name starting with "-" would be taken
+    // as an option by most readers, so it goes as "./-name", the same file in the working
+    // folder the reader starts in. An empty name starts the reader without a document, as
+    // the bare command line "<reader> " did.
     const QString reader = m_state.settings.Acrobat_Path;
-    const QString document = m_state.settings.Manual_Files[std::size_t(index)];
-    const bool started = !reader.isEmpty() && QProcess::startDetached(reader, {document}, m_folder);
+    QString document = m_state.settings.Manual_Files[std::size_t(index)];
+    if (document.startsWith(QLatin1Char('-')))
+        document.prepend(QStringLiteral("./"));
+    const QStringList arguments = document.isEmpty() ? QStringList() : QStringList{document};
+    const bool started = !reader.isEmpty() && QProcess::startDetached(reader, arguments, m_folder);
     if (!started)
         showOperatorMessage(this, ReaderMissingTitle, ReaderMissingText, QMessageBox::Information);
 }
@@ -515,8 +528,8 @@ void Frm_Main::closeEvent(QCloseEvent* event)
 {
     CloseApplication();
     m_mainTimer.stop();
-    if (m_port->isOpen())
-        m_port->close();
+    // Also when it is not open: a device that vanished is then no longer waited for.
+    m_port->close();
     event->accept();
 }
 

@@ -79,7 +79,17 @@ State stateOf(const LinkFlags& f)
     return State::Invalid;
 }
 
+// Bytes that reach the link together, at `at` milliseconds.
+struct Chunk
+{
+    qint64 at = 0;
+    QByteArray bytes;
+};
+using Chunks = QList<Chunk>;
+
 } // namespace
+
+Q_DECLARE_METATYPE(Chunks)
 
 class TestLinkProtocol : public QObject
 {
@@ -100,6 +110,10 @@ private Q_SLOTS:
     void pollWhileWriteAnnounced_answersWriteAgain();
     void afterWrite_boxesRefreshedOnceEvenIfTypedMeanwhile();
     void anyByteStream_keepsTheFourStates();
+    void stallTimeout_data();
+    void stallTimeout();
+    void dropStalledBlock_onlyDropsABlock();
+    void resumeAfterReconnect_startsAfreshKeepingTheQueuedFrame();
 };
 
 void TestLinkProtocol::readExchange_fillsImageAndBoxesOnce()
@@ -336,6 +350,98 @@ void TestLinkProtocol::anyByteStream_keepsTheFourStates()
             link.handler.sent.clear();
     }
     QVERIFY(link.handler.updateParamCalls > 0);
+}
+
+void TestLinkProtocol::stallTimeout_data()
+{
+    QTest::addColumn<int>("timeout"); // seconds
+    QTest::addColumn<Chunks>("chunks");
+    QTest::addColumn<QByteArray>("sent");
+    QTest::addColumn<int>("updates");
+    QTest::addColumn<int>("word0"); // Reg_Words[0] at the end
+
+    const QByteArray half = "QB" + QByteArray(20, '\x11');
+    const QByteArray rest = QByteArray(20, '\x22');
+    const QByteArray fresh = block(0x30); // word 0 = 0x3130
+    QTest::newRow("0: a stalled block takes the next poll as data")
+        << 0 << Chunks{{0, half}, {60000, "Q" + QByteArray(19, '\x22')}} << QByteArray("R") << 1
+        << 0x1111;
+    QTest::newRow("-1 counts as 0")
+        << -1 << Chunks{{0, half}, {60000, "Q" + QByteArray(19, '\x22')}} << QByteArray("R") << 1
+        << 0x1111;
+    QTest::newRow("1: a block stalled longer is dropped, the poll after it answered")
+        << 1 << Chunks{{0, half}, {1001, "Q"}, {1002, fresh}} << QByteArray("RR") << 1 << 0x3130;
+    QTest::newRow("1: a pause of exactly the time-out keeps the block")
+        << 1 << Chunks{{0, half}, {1000, rest}} << QByteArray("R") << 1 << 0x1111;
+    QTest::newRow("1: a dropped block leaves the image as it was")
+        << 1 << Chunks{{0, half}, {5000, rest}} << QByteArray("R") << 0 << 0;
+    QTest::newRow("1: the pause counts from the previous byte, not the block start")
+        << 1 << Chunks{{0, half}, {900, rest.left(10)}, {1800, rest.mid(10)}} << QByteArray("R")
+        << 1 << 0x1111;
+    QTest::newRow("0: a poll long after R drops the read unanswered")
+        << 0 << Chunks{{0, "Q"}, {1500, "Q"}, {1600, "Q" + fresh}} << QByteArray("RR") << 1
+        << 0x3130;
+    QTest::newRow("1: a poll long after R is answered afresh")
+        << 1 << Chunks{{0, "Q"}, {1500, "Q" + fresh}} << QByteArray("RR") << 1 << 0x3130;
+    QTest::newRow("1: long pauses between exchanges do not matter")
+        << 1 << Chunks{{0, "Q" + fresh}, {100000, "Q"}} << QByteArray("RR") << 1 << 0x3130;
+}
+
+void TestLinkProtocol::stallTimeout()
+{
+    QFETCH(int, timeout);
+    QFETCH(Chunks, chunks);
+    QFETCH(QByteArray, sent);
+    QFETCH(int, updates);
+    QFETCH(int, word0);
+    Link link;
+    link.protocol.setStallTimeout(std::chrono::seconds(timeout));
+    for (const Chunk& chunk : chunks)
+        link.protocol.receive(chunk.bytes, LinkTime(chunk.at));
+    QCOMPARE(link.takeSent(), sent);
+    QCOMPARE(link.handler.updateParamCalls, updates);
+    QCOMPARE(link.image.Reg_Words[0], word0);
+    QVERIFY(stateOf(link.flags) != State::Invalid);
+}
+
+void TestLinkProtocol::dropStalledBlock_onlyDropsABlock()
+{
+    Link link;
+    link.feed("Q" + block(1)); // Inputs_Loaded
+    link.feed("QB" + QByteArray(7, 'x'));
+    link.protocol.WrParam(12, 30);
+    const auto before = link.image.Reg_Words;
+    link.protocol.dropStalledBlock();
+    QCOMPARE(stateOf(link.flags), State::Idle);
+    QCOMPARE(link.image.Reg_Words, before);
+    QVERIFY(link.flags.Inputs_Loaded);
+    QVERIFY(link.flags.Write_Pending);
+
+    link.feed("Q"); // write announced: not a block, nothing to drop
+    link.protocol.dropStalledBlock();
+    QCOMPARE(stateOf(link.flags), State::WriteAnnounced);
+    link.feed("S");
+    QCOMPARE(link.takeSent(), "RRW" + bytes({0x18, 0x02, 30, 0}));
+}
+
+void TestLinkProtocol::resumeAfterReconnect_startsAfreshKeepingTheQueuedFrame()
+{
+    // Half a block before the line was lost must not swallow the new board's bytes.
+    Link link;
+    link.feed("Q" + block(1) + "QB" + QByteArray(25, 'x'));
+    link.protocol.resumeAfterReconnect();
+    QCOMPARE(stateOf(link.flags), State::Idle);
+    link.feed("Q" + block(0x40));
+    QCOMPARE(link.takeSent(), QByteArray("RRR"));
+    QCOMPARE(link.image.Reg_Words[0], 0x4140);
+    QCOMPARE(link.handler.updateInputsCalls, 2); // the boxes show the board as it is now
+
+    // A frame whose "W" the board never answered goes out at the next poll after all.
+    link.protocol.WrParam(19, 2);
+    link.feed("Q");
+    link.protocol.resumeAfterReconnect();
+    link.feed("SQS");
+    QCOMPARE(link.takeSent(), "WW" + bytes({0x26, 0x09, 0x02, 0x00}));
 }
 
 QTEST_GUILESS_MAIN(TestLinkProtocol)

@@ -1,3 +1,4 @@
+#include "link/board_line.h"
 #include "link/link_protocol.h"
 #include "link/port_naming.h"
 #include "link/serial_port.h"
@@ -9,106 +10,14 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <cerrno>
 #include <ctime>
-#include <fcntl.h>
-#include <grp.h>
-#include <pty.h>
-#include <sys/stat.h>
-#include <termios.h>
 #include <unistd.h>
 
 using namespace kelvaro;
 
 namespace {
 
-// The board's end of a pseudo-terminal pair; the program opens the other end through a
-// "comN" link. The test keeps its own descriptor of that end open, so reads of the board
-// end never fail while the program's port is closed.
-class BoardLine
-{
-public:
-    // A raw line, as a real board line is set up; or the terminal defaults (echo,
-    // XON/XOFF, CR/LF mapping, line editing), which the program must switch off itself.
-    explicit BoardLine(bool raw)
-    {
-        if (::openpty(&m_master, &m_slave, nullptr, nullptr, nullptr) != 0)
-            return;
-        ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
-        termios tio = {};
-        ::tcgetattr(m_master, &tio); // on the master side: the slave's settings
-        if (raw) {
-            ::cfmakeraw(&tio);
-        } else {
-            tio.c_iflag |= ICRNL | IXON;
-            tio.c_oflag |= OPOST | ONLCR;
-            tio.c_lflag |= ICANON | ECHO | ISIG | IEXTEN;
-        }
-        ::tcsetattr(m_master, TCSANOW, &tio);
-        m_slaveName = QString::fromLocal8Bit(::ttyname(m_slave));
-    }
-    ~BoardLine()
-    {
-        closeMaster();
-        if (m_slave >= 0)
-            ::close(m_slave);
-    }
-    BoardLine(const BoardLine&) = delete;
-    BoardLine& operator=(const BoardLine&) = delete;
-
-    bool isValid() const { return m_master >= 0 && !m_slaveName.isEmpty(); }
-    QString deviceName() const { return m_slaveName; }
-
-    // Writes every byte, running the event loop while the line is full.
-    bool send(const QByteArray& data)
-    {
-        QByteArrayView bytes(data);
-        QDeadlineTimer deadline(5000);
-        while (!bytes.isEmpty() && !deadline.hasExpired()) {
-            const ssize_t n = ::write(m_master, bytes.data(), size_t(bytes.size()));
-            if (n > 0)
-                bytes = bytes.sliced(n);
-            else if (n < 0 && errno != EAGAIN && errno != EINTR)
-                return false;
-            else
-                QTest::qWait(1);
-        }
-        return bytes.isEmpty();
-    }
-
-    // Everything the program has sent so far.
-    QByteArray received()
-    {
-        char buffer[4096];
-        ssize_t n = 0;
-        while (m_master >= 0 && (n = ::read(m_master, buffer, sizeof buffer)) > 0)
-            m_received.append(buffer, n);
-        return m_received;
-    }
-
-    void closeMaster()
-    {
-        if (m_master >= 0)
-            ::close(m_master);
-        m_master = -1;
-    }
-
-    // Sets the access rights of the program's end.
-    bool setMode(mode_t mode) { return ::fchmod(m_slave, mode) == 0; }
-    // The name of the group owning the program's end.
-    QString groupName() const
-    {
-        struct stat status = {};
-        const group* owner = ::fstat(m_slave, &status) == 0 ? ::getgrgid(status.st_gid) : nullptr;
-        return owner ? QString::fromLocal8Bit(owner->gr_name) : QString();
-    }
-
-private:
-    int m_master = -1;
-    int m_slave = -1;
-    QString m_slaveName;
-    QByteArray m_received;
-};
+using kelvaro::test::BoardLine;
 
 constexpr qint16 TestPort = 7;
 
@@ -231,6 +140,10 @@ private Q_SLOTS:
     void portInUse_untilTheOwnerLetsGo();
     void deviceRemoved_closesAtOnceWithoutSpinning_data();
     void deviceRemoved_closesAtOnceWithoutSpinning();
+    void deviceRemoved_reopenedWhenItReturns();
+    void onlyAVanishedDevice_isRetried_data();
+    void onlyAVanishedDevice_isRetried();
+    void silentBoard_saidSoUntilBytesArrive();
 };
 
 void TestSerialPort::portDeviceName_data()
@@ -591,7 +504,8 @@ void TestSerialPort::deviceRemoved_closesAtOnceWithoutSpinning()
     QSignalSpy problems(&bench.port, &SerialPort::problemChanged);
     bench.line.closeMaster(); // what unplugging a USB adapter does to its tty: a hang-up
     QTRY_VERIFY(!bench.port.isOpen());
-    const QString expected = bench.portText() + QStringLiteral(": device removed");
+    const QString expected =
+        bench.portText() + QStringLiteral(": device removed; retrying every 3 s");
     QCOMPARE(bench.port.problem(), expected);
     QCOMPARE(problems.count(), 1);
     QCOMPARE(problems.at(0).at(0).toString(), expected);
@@ -607,6 +521,103 @@ void TestSerialPort::deviceRemoved_closesAtOnceWithoutSpinning()
 
     bench.port.write("R"); // dropped, no harm
     QVERIFY(!bench.port.isOpen());
+}
+
+void TestSerialPort::deviceRemoved_reopenedWhenItReturns()
+{
+    Bench bench;
+    QVERIFY(bench.isValid());
+    bench.port.setReopenInterval(std::chrono::milliseconds(100));
+    QVERIFY2(bench.open(), qPrintable(bench.port.problem()));
+    QSignalSpy problems(&bench.port, &SerialPort::problemChanged);
+    QSignalSpy reopened(&bench.port, &SerialPort::reopened);
+
+    bench.line.unplug();
+    QTRY_VERIFY(!bench.port.isOpen());
+    const QString waiting =
+        bench.portText() + QStringLiteral(": device removed; retrying every 0.1 s");
+    QCOMPARE(bench.port.problem(), waiting);
+    QVERIFY(bench.port.isReopening());
+
+    // About ten attempts a second, each one cheap, and the text stays as it is.
+    const auto before = processCpuTime();
+    QTest::qWait(1000);
+    QVERIFY2(processCpuTime() - before < std::chrono::milliseconds(100), "retrying spins");
+    QCOMPARE(problems.count(), 1);
+    QCOMPARE(reopened.count(), 0);
+
+    // Plugged in again: the link names the same port, now on another device node.
+    BoardLine returned;
+    QVERIFY(returned.isValid());
+    const QString com7 = bench.folder.filePath(QStringLiteral("com7"));
+    QVERIFY(QFile::remove(com7));
+    QVERIFY(QFile::link(returned.deviceName(), com7));
+    QTRY_VERIFY(bench.port.isOpen());
+    QCOMPARE(reopened.count(), 1);
+    QCOMPARE(bench.port.problem(), QString());
+    QVERIFY(!bench.port.isReopening());
+
+    QVERIFY(returned.send("Q"));
+    QTRY_COMPARE(bench.fromBoard, QByteArray("Q"));
+    bench.port.write("R");
+    QTRY_COMPARE(returned.received(), QByteArray("R"));
+}
+
+void TestSerialPort::onlyAVanishedDevice_isRetried_data()
+{
+    QTest::addColumn<bool>("openedFirst");
+    QTest::newRow("missing at the open: one attempt only") << false;
+    QTest::newRow("vanished, then the owner closed the port") << true;
+}
+
+void TestSerialPort::onlyAVanishedDevice_isRetried()
+{
+    QFETCH(bool, openedFirst);
+    Bench bench;
+    QVERIFY(bench.folder.isValid() && bench.line.isValid());
+    bench.port.setReopenInterval(std::chrono::milliseconds(50));
+    if (openedFirst) {
+        QVERIFY(bench.linkLine(QStringLiteral("com7")));
+        QVERIFY(bench.open());
+        bench.line.unplug();
+        QTRY_VERIFY(bench.port.isReopening());
+        bench.port.close();
+    } else {
+        QVERIFY(!bench.open()); // no com7 yet: no such device
+    }
+    QVERIFY(!bench.port.isReopening());
+
+    BoardLine returned;
+    const QString com7 = bench.folder.filePath(QStringLiteral("com7"));
+    QFile::remove(com7);
+    QVERIFY(QFile::link(returned.deviceName(), com7));
+    QTest::qWait(300);
+    QVERIFY(!bench.port.isOpen());
+}
+
+void TestSerialPort::silentBoard_saidSoUntilBytesArrive()
+{
+    Bench bench;
+    QVERIFY(bench.isValid());
+    bench.port.setSilenceLimit(std::chrono::milliseconds(300));
+    QVERIFY2(bench.open(), qPrintable(bench.port.problem()));
+    const QString silent = bench.portText() + QStringLiteral(": no data from the board for %1 s");
+
+    // A board that polls keeps the text away.
+    for (int i = 0; i < 6; ++i) {
+        QVERIFY(bench.line.send("Q"));
+        QTest::qWait(100);
+        QCOMPARE(bench.port.problem(), QString());
+    }
+    QTRY_COMPARE(bench.port.problem(), silent.arg(QStringLiteral("0.3")));
+    QTRY_COMPARE(bench.port.problem(), silent.arg(QStringLiteral("0.6")));
+    QVERIFY(bench.line.send("Q"));
+    QTRY_COMPARE(bench.port.problem(), QString());
+    QTRY_COMPARE(bench.port.problem(), silent.arg(QStringLiteral("0.3")));
+
+    bench.line.unplug(); // the removal replaces the silence
+    QTRY_VERIFY(
+        bench.port.problem().endsWith(QStringLiteral("device removed; retrying every 3 s")));
 }
 
 QTEST_GUILESS_MAIN(TestSerialPort)

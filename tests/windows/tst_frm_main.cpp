@@ -1,15 +1,20 @@
+#include "link/board_line.h"
 #include "link/serial_port.h"
 #include "store/settings_file.h"
 #include "windows/frm_main.h"
 
 #include <QAction>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
+#include <sys/resource.h>
 
 using namespace kelvaro;
 
@@ -18,13 +23,19 @@ namespace {
 const QString degreeC = QString::fromUtf8("\xC2\xB0"
                                           "C");
 
-// A main window started in its own folder, with an optional settings file.
+using kelvaro::test::BoardLine;
+
+// A main window started in its own folder, with an optional settings file and an optional
+// device behind "com7".
 struct Program
 {
-    explicit Program(const std::optional<Settings_Record>& settings = std::nullopt)
+    explicit Program(const std::optional<Settings_Record>& settings = std::nullopt,
+                     const QString& com7Target = {})
     {
         if (settings)
             SaveSettings(*settings, dir.path());
+        if (!com7Target.isEmpty())
+            QFile::link(com7Target, dir.filePath(QStringLiteral("com7")));
         window = std::make_unique<Frm_Main>(state, dir.path());
         window->startUp();
     }
@@ -59,6 +70,25 @@ struct Program
     std::unique_ptr<Frm_Main> window;
 };
 
+// Port 7 at 9600 baud, where Program puts its "com7".
+Settings_Record onPort7()
+{
+    Settings_Record settings;
+    settings.Comm_Port = 7;
+    settings.Comm_Baud = 9600;
+    return settings;
+}
+
+// "B" and 40 data bytes with word `index` = `value`, the others 0.
+QByteArray blockWith(int index, int value)
+{
+    QByteArray block(41, '\0');
+    block[0] = 'B';
+    block[1 + 2 * index] = char(value & 0xFF);
+    block[2 + 2 * index] = char(value >> 8);
+    return block;
+}
+
 QByteArray frame(const LinkFlags& flags)
 {
     QByteArray bytes;
@@ -87,6 +117,9 @@ private Q_SLOTS:
     void manualWithoutReader_showsMessage();
     void exit_closesAuxiliaryWindows();
     void linkBlock_refillsBoxesOnce();
+    void unpluggedDevice_reopenedAndTheExchangeStartsAfresh();
+    void fullDisk_reportedWhileTimerAndLinkRunOn_data();
+    void fullDisk_reportedWhileTimerAndLinkRunOn();
 };
 
 void TestFrmMain::startWithoutSettings_showsZeroImageAndWaitTexts()
@@ -301,6 +334,110 @@ void TestFrmMain::linkBlock_refillsBoxesOnce()
     p.box(0)->setText(QStringLiteral("typing"));
     p.window->link().receive(QByteArray("Q").append(block));
     QCOMPARE(p.box(0)->text(), QStringLiteral("typing"));
+}
+
+void TestFrmMain::unpluggedDevice_reopenedAndTheExchangeStartsAfresh()
+{
+    auto line = std::make_unique<BoardLine>();
+    QVERIFY(line->isValid());
+    Program p(onPort7(), line->deviceName());
+    QVERIFY2(p.window->port().isOpen(), qPrintable(p.window->port().problem()));
+    QLabel* panel3 = p.label(QStringLiteral("Panel3"));
+    QCOMPARE(panel3->toolTip(), QString());
+
+    QVERIFY(line->send("Q" + blockWith(17, 2345)));
+    QTRY_COMPARE(p.box(0)->text(), QStringLiteral("23.45"));
+    // Unplugged in the middle of the next block.
+    QVERIFY(line->send("QB" + QByteArray(20, '\x7F')));
+    QTRY_COMPARE(p.state.link.Rx_Count, quint8(21));
+    line->unplug();
+    QTRY_VERIFY(panel3->toolTip().endsWith(QStringLiteral(": device removed; retrying every 3 s")));
+    QCOMPARE(p.panel(3), QStringLiteral("RS232 Status: Read"));
+
+    p.window->port().setReopenInterval(std::chrono::milliseconds(100)); // not 3 s in a test
+    line = std::make_unique<BoardLine>();
+    QVERIFY(QFile::remove(p.dir.filePath(QStringLiteral("com7"))));
+    QVERIFY(QFile::link(line->deviceName(), p.dir.filePath(QStringLiteral("com7"))));
+    QTRY_VERIFY(p.window->port().isOpen());
+    QCOMPARE(panel3->toolTip(), QString());
+
+    // The first poll is answered, not stored in the old half block, and the boxes show the
+    // board as it is now.
+    QVERIFY(line->send("Q"));
+    QTRY_COMPARE(line->received(), QByteArray("R"));
+    QVERIFY(line->send(blockWith(17, 1000)));
+    QTRY_COMPARE(p.box(0)->text(), QStringLiteral("10.00"));
+    QCOMPARE(p.state.registers.Reg_Words[17], 1000);
+}
+
+void TestFrmMain::fullDisk_reportedWhileTimerAndLinkRunOn_data()
+{
+    QTest::addColumn<QString>("menu");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("file");
+    QTest::newRow("settings") << "mnuCtoF"
+                              << "Settings not saved"
+                              << "Settings.txt";
+    QTest::newRow("parameters") << "mnuSaveParameters"
+                                << "Parameters not saved"
+                                << "Parameters.txt";
+}
+
+// A file-size limit makes writes fail as on a full disk, for root too; the serial line is
+// no file and goes on working.
+void TestFrmMain::fullDisk_reportedWhileTimerAndLinkRunOn()
+{
+    QFETCH(QString, menu);
+    QFETCH(QString, title);
+    QFETCH(QString, file);
+    BoardLine line;
+    QVERIFY(line.isValid());
+    Settings_Record settings = onPort7();
+    settings.Log_Active = LooseValue::number(1);
+    settings.Log_NameFormat = LooseValue::text(QStringLiteral("DD-MM-YYYY"));
+    settings.Log_Fields[0] = LooseValue::text(QStringLiteral("Counter_2sec (l08)"));
+    settings.Log_Event = LooseValue::text(QStringLiteral("On Counter Change"));
+    Program p(settings, line.deviceName());
+    QVERIFY(p.window->port().isOpen());
+    const QString path = p.dir.filePath(file);
+    QFile old(path);
+    const QByteArray before = old.open(QIODevice::ReadOnly) ? old.readAll() : QByteArray();
+    old.close();
+
+    rlimit previous{};
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &previous), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit tiny = previous;
+    tiny.rlim_cur = 16;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &tiny), 0);
+    const auto restore = qScopeGuard([&] {
+        setrlimit(RLIMIT_FSIZE, &previous);
+        std::signal(SIGXFSZ, oldHandler);
+    });
+
+    p.action(menu.toLatin1().constData())->trigger();
+    QMessageBox* box = p.message();
+    QVERIFY(box);
+    QCOMPARE(box->windowTitle(), title);
+    QVERIFY2(box->text().contains(file), qPrintable(box->text()));
+
+    // With the message still open: the board is answered and the timer refreshes and
+    // tries to log, which fails and says so.
+    QVERIFY(line.send("Q" + blockWith(5, 4850)));
+    QTRY_COMPARE(line.received(), QByteArray("R"));
+    QTRY_VERIFY(p.state.link.Inputs_Loaded);
+    QTRY_COMPARE(p.label(QStringLiteral("Lbl_Outputs_1"))->text(), QStringLiteral("4850 us"));
+    QTRY_VERIFY(
+        p.label(QStringLiteral("Panel2"))->toolTip().startsWith(QStringLiteral("Logging failed")));
+    QVERIFY(box->isVisible());
+
+    QFile after(path);
+    QCOMPARE(after.open(QIODevice::ReadOnly) ? after.readAll() : QByteArray(), before);
+    const QString logName = QDate::currentDate().toString(QStringLiteral("dd-MM-yyyy.txt"));
+    if (QFile log(p.dir.filePath(logName)); log.exists()) {
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QCOMPARE(log.size(), 0); // no part of a line
+    }
 }
 
 QTEST_MAIN(TestFrmMain)
