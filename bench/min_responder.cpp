@@ -3,9 +3,9 @@
 // swallows the 41 bytes ("B" and the 40-byte block) that follow each answer.
 
 #include <cstdio>
+#include <fcntl.h>
 #include <string>
 #include <termios.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 int main(int argc, char* argv[])

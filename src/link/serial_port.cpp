@@ -225,6 +225,20 @@ void SerialPort::write(QByteArrayView bytes)
 {
     if (!m_port.isOpen() || bytes.isEmpty())
         return;
+#ifdef Q_OS_UNIX
+    // Straight to the device while nothing waits in QSerialPort's queue. QSerialPort writes
+    // at once as well, but then arms its write notifier for an extra event-loop turn only to
+    // report bytesWritten, which nothing here uses: that turn was a third of the cost of an
+    // exchange. Order is kept: once anything is queued, everything goes through the queue;
+    // on EAGAIN or an error the rest is queued and QSerialPort reports the error itself.
+    if (m_port.bytesToWrite() == 0) {
+        const ssize_t n = ::write(m_port.handle(), bytes.data(), std::size_t(bytes.size()));
+        if (n == bytes.size())
+            return;
+        if (n > 0)
+            bytes = bytes.sliced(n);
+    }
+#endif
     m_port.write(bytes.data(), bytes.size());
 }
 
