@@ -10,6 +10,7 @@
 #include "core/kelv_main.h"
 #include "windows/frm_main.h"
 #include "windows/frm_splash.h"
+#include "windows/program_start.h"
 
 #include <QApplication>
 #include <QDir>
@@ -33,38 +34,14 @@ void report(const char* moment, long long ns)
     std::fflush(stdout);
 }
 
-// Starts the splash's own timer with no delay once the splash is shown, so the main
-// window opens by the splash's usual path at the first turn of the event loop.
-class SplashDismisser : public QObject
-{
-public:
-    explicit SplashDismisser(kelvaro::Frm_Splash* splash) : QObject(splash), m_splash(splash)
-    {
-        splash->installEventFilter(this);
-    }
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (watched == m_splash && event->type() == QEvent::Show) {
-            report("splash", monotonicNs());
-            m_splash->removeEventFilter(this);
-            m_splash->timer()->start(0);
-        }
-        return false;
-    }
-
-private:
-    kelvaro::Frm_Splash* m_splash;
-};
-
 // Reports the first paint event delivered to the main window or any of its children,
 // then removes itself from the application.
 class FirstPaintProbe : public QObject
 {
 public:
-    explicit FirstPaintProbe(kelvaro::Frm_Main*& window) : m_window(window)
+    void watch(kelvaro::Frm_Main* window)
     {
+        m_window = window;
         qApp->installEventFilter(this);
     }
 
@@ -80,7 +57,7 @@ protected:
     }
 
 private:
-    kelvaro::Frm_Main*& m_window;
+    kelvaro::Frm_Main* m_window = nullptr;
 };
 
 } // namespace
@@ -98,19 +75,12 @@ int main(int argc, char* argv[])
     kelvaro::Kelv_Main state;
     const QString folder = QDir::currentPath();
 
-    auto* splash = new kelvaro::Frm_Splash;
-    splash->setAttribute(Qt::WA_DeleteOnClose);
-    kelvaro::Frm_Main* mainWindow = nullptr;
-    const FirstPaintProbe paintProbe(mainWindow);
-    new SplashDismisser(splash);
-    QObject::connect(splash, &kelvaro::Frm_Splash::showMainWindow, splash, [&] {
-        if (mainWindow)
-            return;
-        mainWindow = new kelvaro::Frm_Main(state, folder);
-        mainWindow->setAttribute(Qt::WA_DeleteOnClose);
-        mainWindow->startUp(splash);
-        mainWindow->show();
-    });
-    splash->show();
+    FirstPaintProbe paintProbe;
+    kelvaro::Frm_Splash* splash = kelvaro::startProgram(
+        state, folder, [&paintProbe](kelvaro::Frm_Main* window) { paintProbe.watch(window); });
+    // The splash is shown now; its own timer opens the main window at the first turn of
+    // the event loop instead of after ten seconds.
+    report("splash", monotonicNs());
+    splash->timer()->start(0);
     return QApplication::exec();
 }

@@ -2,11 +2,11 @@
 // start-up loads the settings and opens the board's port.
 
 #include "core/kelv_main.h"
-#include "windows/frm_main.h"
-#include "windows/frm_splash.h"
+#include "windows/program_start.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QIcon>
 #include <memory>
 
 #ifdef Q_OS_UNIX
@@ -74,17 +74,6 @@ int main(int argc, char* argv[])
     kelvaro::Kelv_Main state;
     const QString folder = QDir::currentPath();
 
-    auto* splash = new kelvaro::Frm_Splash;
-    splash->setAttribute(Qt::WA_DeleteOnClose);
-    kelvaro::Frm_Main* mainWindow = nullptr;
-    QObject::connect(splash, &kelvaro::Frm_Splash::showMainWindow, splash, [&] {
-        if (mainWindow)
-            return;
-        mainWindow = new kelvaro::Frm_Main(state, folder);
-        mainWindow->setAttribute(Qt::WA_DeleteOnClose);
-        mainWindow->startUp(splash);
-        mainWindow->show();
-    });
-    splash->show();
+    kelvaro::startProgram(state, folder);
     return QApplication::exec();
 }
