@@ -5,7 +5,7 @@ set -euo pipefail
 
 kelvaro_packages=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev qt6-serialport-dev qt6-charts-dev qt6-svg-dev
+  qt6-base-dev qt6-serialport-dev qt6-charts-dev qt6-svg-dev libqt6opengl6-dev
   libgl-dev fonts-dejavu-core
   libbenchmark-dev
   dpkg-dev file  # the .deb: dpkg-shlibdeps works out its dependencies, file finds the programs
