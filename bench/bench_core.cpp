@@ -15,14 +15,9 @@ namespace {
 class NullHandler : public LinkHandler
 {
 public:
-    explicit NullHandler(RegisterImage& image) : m_image(image) {}
     void writeToBoard(QByteArrayView bytes) override { m_sent += bytes.size(); }
-    void Update_Param() override { m_image.Update_Param(); }
-    void Update_Inputs() override {}
-    void setLinkStatus(const QString&) override {}
 
 private:
-    RegisterImage& m_image;
     qsizetype m_sent = 0;
 };
 
@@ -32,7 +27,7 @@ void readExchanges(benchmark::State& state)
 {
     RegisterImage image;
     LinkFlags flags;
-    NullHandler handler(image);
+    NullHandler handler;
     LinkProtocol protocol(flags, image, handler);
     QByteArray exchange = "QB";
     for (int i = 0; i < BlockSize; ++i)

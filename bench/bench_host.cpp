@@ -8,6 +8,8 @@
 // Everything else (settings, port, link, display, logging) is the real code, unchanged.
 
 #include "core/kelv_main.h"
+#include "core/version.h"
+#include "link/board_session.h"
 #include "windows/frm_main.h"
 #include "windows/frm_splash.h"
 #include "windows/program_start.h"
@@ -69,15 +71,15 @@ int main(int argc, char* argv[])
     // From here on the same steps as the program's main().
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kelvaro"));
-    QApplication::setApplicationVersion(QStringLiteral("1.38"));
+    QApplication::setApplicationVersion(kelvaro::versionText());
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/assets/icon.svg")));
 
     kelvaro::Kelv_Main state;
-    const QString folder = QDir::currentPath();
+    kelvaro::BoardSession session(state, QDir::currentPath());
 
     FirstPaintProbe paintProbe;
     kelvaro::Frm_Splash* splash = kelvaro::startProgram(
-        state, folder, [&paintProbe](kelvaro::Frm_Main* window) { paintProbe.watch(window); });
+        session, [&paintProbe](kelvaro::Frm_Main* window) { paintProbe.watch(window); });
     // The splash is shown now; its own timer opens the main window at the first turn of
     // the event loop instead of after ten seconds.
     report("splash", monotonicNs());

@@ -15,6 +15,7 @@
 
 #include "fuzz_check.h"
 #include "link/link_protocol.h"
+#include "support/recording_handler.h"
 
 #include <QByteArray>
 #include <QList>
@@ -31,39 +32,13 @@ namespace {
 
 using Frame = std::array<quint8, 4>;
 
-class RecordingHandler : public LinkHandler
-{
-public:
-    explicit RecordingHandler(RegisterImage& image) : m_image(image) {}
-
-    void writeToBoard(QByteArrayView bytes) override
-    {
-        writes.append(bytes.toByteArray());
-        sent += bytes.toByteArray();
-    }
-    void Update_Param() override
-    {
-        ++updateParamCalls;
-        m_image.Update_Param();
-    }
-    void Update_Inputs() override { ++updateInputsCalls; }
-    void setLinkStatus(const QString& text) override { status = text; }
-
-    QList<QByteArray> writes; // the writes of the byte being checked
-    QByteArray sent;          // everything, for comparing the two links
-    int updateParamCalls = 0;
-    int updateInputsCalls = 0;
-    QString status;
-
-private:
-    RegisterImage& m_image;
-};
+using testing::RecordingHandler;
 
 struct Link
 {
     RegisterImage image;
     LinkFlags flags;
-    RecordingHandler handler{image};
+    RecordingHandler handler;
     LinkProtocol protocol{flags, image, handler};
 };
 
@@ -95,7 +70,7 @@ bool sameLink(const Link& a, const Link& b)
            a.flags.Write_Pending == b.flags.Write_Pending && a.flags.Tx_Frame == b.flags.Tx_Frame &&
            a.flags.Inputs_Loaded == b.flags.Inputs_Loaded && a.image.Rx_Bytes == b.image.Rx_Bytes &&
            a.image.Reg_Words == b.image.Reg_Words && a.handler.sent == b.handler.sent &&
-           a.handler.updateParamCalls == b.handler.updateParamCalls &&
+           a.handler.blocksReceived == b.handler.blocksReceived &&
            a.handler.updateInputsCalls == b.handler.updateInputsCalls &&
            a.handler.status == b.handler.status;
 }
@@ -105,7 +80,7 @@ bool sameLink(const Link& a, const Link& b)
 void receiveChecked(Link& link, quint8 c, std::optional<Frame>& queued)
 {
     const LinkFlags before = link.flags;
-    const int updatesBefore = link.handler.updateParamCalls;
+    const int updatesBefore = link.handler.blocksReceived;
     const int inputsBefore = link.handler.updateInputsCalls;
     link.handler.writes.clear();
 
@@ -117,7 +92,7 @@ void receiveChecked(Link& link, quint8 c, std::optional<Frame>& queued)
     require(state.has_value(), "the flags are in one of the four link states");
     require(after.Rx_Count <= BlockSize, "Rx_Count stays within 0..40");
 
-    const int updates = link.handler.updateParamCalls - updatesBefore;
+    const int updates = link.handler.blocksReceived - updatesBefore;
     const int inputs = link.handler.updateInputsCalls - inputsBefore;
 
     if (c == PromptChar && before.Write_Pending && before.Rx_Count == 1) {

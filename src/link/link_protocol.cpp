@@ -46,7 +46,8 @@ void LinkProtocol::receiveByte(quint8 c)
         m_image.Rx_Bytes[m_flags.Rx_Count - 1] = c;
     ++m_flags.Rx_Count;
     if (m_flags.Rx_Count > BlockSize) {
-        m_handler.Update_Param();
+        m_image.Update_Param();
+        m_handler.imageRebuilt();
         if (!m_flags.Inputs_Loaded) {
             m_handler.Update_Inputs();
             m_flags.Inputs_Loaded = true;

@@ -24,20 +24,22 @@ inline const QString StatusWait = QStringLiteral("RS232 Status: Wait");
 inline const QString StatusRead = QStringLiteral("RS232 Status: Read");
 inline const QString StatusWrite = QStringLiteral("RS232 Status: Write");
 
-// What the exchange needs from its owner.
+// What the exchange tells its owner. The exchange itself answers the board through
+// writeToBoard and rebuilds the register image when a block is complete; the owner only
+// hears about it.
 class LinkHandler
 {
 public:
     virtual ~LinkHandler() = default;
     // Bytes to send to the board, in order.
     virtual void writeToBoard(QByteArrayView bytes) = 0;
-    // A whole block has arrived in Rx_Bytes: rebuild the register image.
-    virtual void Update_Param() = 0;
-    // First complete block since start-up or since a write announcement: refill the
-    // parameter entry boxes from the image.
-    virtual void Update_Inputs() = 0;
+    // A whole block has arrived and the register image has been rebuilt from it.
+    virtual void imageRebuilt() {}
+    // Right after imageRebuilt, for the first complete block since start-up or since a
+    // write announcement: the parameter entry boxes are due to be refilled from the image.
+    virtual void Update_Inputs() {}
     // New text for the link panel of the status bar.
-    virtual void setLinkStatus(const QString& text) = 0;
+    virtual void setLinkStatus(const QString& text) { Q_UNUSED(text); }
 };
 
 // When received bytes arrived: a monotonic clock in milliseconds, any fixed origin.

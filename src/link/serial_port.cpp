@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QSerialPortInfo>
 #include <QSocketNotifier>
 
@@ -19,6 +20,12 @@ namespace kelvaro {
 namespace {
 
 const QString LineFormatSuffix = QStringLiteral(",n,8,1");
+
+// "3" for 3000 ms, "0.2" for 200 ms.
+QString secondsText(std::chrono::milliseconds duration)
+{
+    return QString::number(double(duration.count()) / 1000.0);
+}
 
 // A baud rate the platform sets without a custom divisor.
 bool isStandardBaud(qint32 baud)
@@ -42,14 +49,50 @@ QString deviceFileProblem(const QString& path)
     return S_ISCHR(status.st_mode) ? QString() : QStringLiteral("not a serial device");
 }
 
+// Who holds the lock file QSerialPort keeps for `path` (it tries these folders in this
+// order and uses the first it may write to): "kelvaro-recorder (process 812)", or
+// "another program" when no lock file tells.
+QString lockHolder(const QString& path)
+{
+    // Named after the device below /dev, with "/" made "_": LCK..ttyUSB0, LCK..pts_3.
+    QString device = path;
+    if (device.startsWith(QStringLiteral("/dev/")))
+        device = device.mid(5);
+    const QString name =
+        QStringLiteral("LCK..") + device.replace(QLatin1Char('/'), QLatin1Char('_'));
+    for (const char* folder :
+         {"/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp", "/tmp", "/var/tmp"}) {
+        const QString lockPath = QString::fromLatin1(folder) + QLatin1Char('/') + name;
+        if (!QFileInfo::exists(lockPath))
+            continue;
+        QLockFile lock(lockPath);
+        qint64 pid = 0;
+        QString host;
+        QString application;
+        if (!lock.getLockInfo(&pid, &host, &application) || pid <= 0)
+            continue;
+        if (application.isEmpty()) {
+            QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+            if (comm.open(QIODevice::ReadOnly))
+                application = QString::fromLocal8Bit(comm.readLine().trimmed());
+        }
+        if (application.isEmpty())
+            application = QStringLiteral("another program");
+        return QStringLiteral("%1 (process %2)").arg(application).arg(pid);
+    }
+    return QStringLiteral("another program");
+}
+
 // QSerialPort reports missing access rights, a device held exclusively by another
 // program and a lock file held by another program all as a permission error; only the
 // first one is about this user's rights.
-QString permissionProblem(const QString& path)
+QString permissionProblem(const QString& path, bool* heldByOther)
 {
     const QByteArray native = nativePath(path);
-    if (::access(native.constData(), R_OK | W_OK) == 0)
-        return QStringLiteral("in use by another program");
+    if (::access(native.constData(), R_OK | W_OK) == 0) {
+        *heldByOther = true;
+        return QStringLiteral("in use by ") + lockHolder(path);
+    }
     struct stat status = {};
     constexpr mode_t groupReadWrite = S_IRGRP | S_IWGRP;
     if (::stat(native.constData(), &status) == 0 &&
@@ -75,8 +118,9 @@ QString deviceFileProblem(const QString&)
     return {};
 }
 
-QString permissionProblem(const QString&)
+QString permissionProblem(const QString&, bool* heldByOther)
 {
+    *heldByOther = true;
     return QStringLiteral("in use by another program");
 }
 
@@ -153,13 +197,32 @@ bool SerialPort::open(const PortSettings& settings, const QString& folder)
     return problem.isEmpty();
 }
 
+bool SerialPort::openOrWait(const PortSettings& settings, const QString& folder)
+{
+    m_settings = settings;
+    m_folder = folder;
+    const QString problem = openSession();
+    if (problem.isEmpty()) {
+        setProblem({});
+        return true;
+    }
+    m_lastFailure = problem;
+    m_removedText = problem + QStringLiteral("; retrying every %1 s")
+                                  .arg(secondsText(m_reopenTimer.intervalAsDuration()));
+    setProblem(m_removedText);
+    m_reopenTimer.start();
+    return false;
+}
+
 QString SerialPort::openSession()
 {
     m_reopenTimer.stop();
     closePort();
     m_failReason.clear();
+    m_heldByOther = false;
     m_portNumber = m_settings.port;
-    m_deviceName = portDeviceName(m_settings.port, m_folder);
+    m_deviceName =
+        m_settings.device.isEmpty() ? portDeviceName(m_settings.port, m_folder) : m_settings.device;
     // The port is configured from the text the operator sees, read back, so the two
     // cannot disagree.
     const std::optional<qint32> baud = baudFromLineSettings(lineSettingsText(m_settings.baud));
@@ -272,16 +335,6 @@ void SerialPort::onPortError(QSerialPort::SerialPortError error)
         onDeviceGone();
 }
 
-namespace {
-
-// "3" for 3000 ms, "0.2" for 200 ms.
-QString secondsText(std::chrono::milliseconds duration)
-{
-    return QString::number(double(duration.count()) / 1000.0);
-}
-
-} // namespace
-
 void SerialPort::onDeviceGone()
 {
     if (!m_port.isOpen())
@@ -296,6 +349,7 @@ void SerialPort::onDeviceGone()
 void SerialPort::onReopenTimer()
 {
     if (openSession().isEmpty()) {
+        ++m_reopenCount;
         setProblem({});
         Q_EMIT reopened();
         return;
@@ -304,7 +358,7 @@ void SerialPort::onReopenTimer()
     // back with other access rights, taken by another program) is worth showing.
     QString text = m_removedText;
     if (m_failReason != QStringLiteral("no such device") &&
-        m_failReason != QStringLiteral("device removed"))
+        m_failReason != QStringLiteral("device removed") && !m_removedText.contains(m_failReason))
         text += QStringLiteral(" (last attempt: %1)").arg(m_failReason);
     setProblem(text);
     m_reopenTimer.start();
@@ -341,14 +395,14 @@ QString SerialPort::fail(const QString& reason)
     return m_portText + QStringLiteral(": ") + reason;
 }
 
-QString SerialPort::openFailure(qint32 baud) const
+QString SerialPort::openFailure(qint32 baud)
 {
     switch (m_port.error()) {
     case QSerialPort::DeviceNotFoundError:
     case QSerialPort::ResourceError: // a device node without hardware behind it
         return QStringLiteral("no such device");
     case QSerialPort::PermissionError:
-        return permissionProblem(systemLocation(m_deviceName));
+        return permissionProblem(systemLocation(m_deviceName), &m_heldByOther);
     case QSerialPort::UnsupportedOperationError:
         // A standard rate cannot fail, so the device is no terminal (ENOTTY).
         return isStandardBaud(baud) ? QStringLiteral("not a serial device")
@@ -360,7 +414,9 @@ QString SerialPort::openFailure(qint32 baud) const
 
 QString SerialPort::describePort() const
 {
-    QString text = QStringLiteral("Port %1 is %2").arg(m_portNumber).arg(m_deviceName);
+    QString text = m_settings.device.isEmpty()
+                       ? QStringLiteral("Port %1 is %2").arg(m_portNumber).arg(m_deviceName)
+                       : QStringLiteral("Device %1").arg(m_deviceName);
     const QFileInfo info(m_deviceName);
     if (info.isSymLink())
         text += QStringLiteral(" (") + info.symLinkTarget() + QLatin1Char(')');

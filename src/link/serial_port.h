@@ -29,6 +29,9 @@ struct PortSettings
     qint32 baud = 0;
     bool rts = false;
     bool dtr = false;
+    // A device path to open instead of the one the port number names (an unattended
+    // recorder is told its device directly); empty: by the port number.
+    QString device;
 };
 
 class SerialPort : public QObject
@@ -48,6 +51,11 @@ public:
     // them; that is ignored). Returns false and sets problem() when any step fails; a port
     // that fails here is not tried again.
     bool open(const PortSettings& settings, const QString& folder);
+    // As open(), but a port that cannot be opened now (the adapter not plugged in yet, the
+    // line held by another program) is tried again once per reopen interval, exactly as a
+    // vanished device is, until it opens or close() or open() is called; problem() then
+    // reads "<why>; retrying every 3 s", and reopened() is emitted when it opens.
+    bool openOrWait(const PortSettings& settings, const QString& folder);
     // Closes the port if open and stops trying to reopen it; problem() keeps its text.
     void close();
     bool isOpen() const;
@@ -66,10 +74,20 @@ public:
     // reads "<port>: device removed; retrying every 3 s". Default 3 s.
     void setReopenInterval(std::chrono::milliseconds interval);
     bool isReopening() const { return m_reopenTimer.isActive(); }
+    // The last open failed because another program holds the line.
+    bool heldByOther() const { return m_heldByOther; }
+    // What the last failed openOrWait said, without the retry: "Port 1 is ...: why".
+    QString lastFailure() const { return m_lastFailure; }
+    // How often a vanished or missing device has been opened again by the retry.
+    quint64 reopenCount() const { return m_reopenCount; }
+    // How long the open port has been without a byte, in whole silence-limit steps
+    // (0 while bytes arrive).
+    std::chrono::milliseconds silentFor() const { return m_silentFor; }
     // While the port is open and no byte has come for this long, problem() reads
     // "<port>: no data from the board for 5 s", counting up by this step while the silence
     // lasts; the next byte clears it. One timer, restarted per received chunk. Default 5 s.
     void setSilenceLimit(std::chrono::milliseconds limit);
+    std::chrono::milliseconds silenceLimit() const { return m_silenceTimer.intervalAsDuration(); }
 
 Q_SIGNALS:
     void problemChanged(const QString& problem);
@@ -87,7 +105,7 @@ private:
     QString openSession();
     // Notes `reason` as the last failure and returns "<port text>: <reason>".
     QString fail(const QString& reason);
-    QString openFailure(qint32 baud) const;
+    QString openFailure(qint32 baud);
     QString describePort() const;
     void setProblem(const QString& problem);
 
@@ -109,6 +127,9 @@ private:
     QString m_removedText; // problem() while reopening, without any last-attempt reason
     QTimer m_silenceTimer;
     std::chrono::milliseconds m_silentFor{0};
+    quint64 m_reopenCount = 0;
+    bool m_heldByOther = false;
+    QString m_lastFailure;
 };
 
 } // namespace kelvaro

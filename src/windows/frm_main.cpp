@@ -1,6 +1,7 @@
 #include "windows/frm_main.h"
 
-#include "link/serial_port.h"
+#include "core/version.h"
+#include "link/board_session.h"
 #include "logging/log_recorder.h"
 #include "store/parameter_file.h"
 #include "store/settings_file.h"
@@ -87,12 +88,11 @@ QLabel* valueLabel(QWidget* parent, const QString& caption, const QString& hint)
 
 } // namespace
 
-Frm_Main::Frm_Main(Kelv_Main& state, QString folder, QWidget* parent)
-    : QMainWindow(parent), m_state(state), m_folder(std::move(folder)),
-      m_link(state.link, state.registers, *this), m_port(new SerialPort(this))
+Frm_Main::Frm_Main(BoardSession& session, QWidget* parent)
+    : QMainWindow(parent), m_session(session), m_state(session.state()), m_folder(session.folder())
 {
     setObjectName(QStringLiteral("Frm_Main"));
-    setWindowTitle(QStringLiteral("Kelvaro Ver. 1.38"));
+    setWindowTitle(QStringLiteral("Kelvaro Ver. ") + versionText());
     setWindowIcon(QIcon(QStringLiteral(":/assets/icon.svg")));
     setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint);
@@ -107,15 +107,13 @@ Frm_Main::Frm_Main(Kelv_Main& state, QString folder, QWidget* parent)
     }
     statusBar()->setFont(centralWidget()->font());
 
-    // Each chunk carries its arrival time, for the stall time-out of a block.
-    m_port->setReceiver([this](QByteArrayView bytes) { m_link.receive(bytes, linkClockNow()); });
-    connect(m_port, &SerialPort::problemChanged, this, &Frm_Main::updatePortToolTip);
-    // A device that vanished and came back: whatever was under way on the old line is void.
-    connect(m_port, &SerialPort::reopened, this, [this] { m_link.resumeAfterReconnect(); });
+    BoardLink& link = m_session.link();
+    connect(&link, &BoardLink::statusChanged, m_panels[2], &QLabel::setText);
+    connect(&link, &BoardLink::problemChanged, this, &Frm_Main::updatePortToolTip);
+    connect(&link, &BoardLink::inputsLoaded, this, &Frm_Main::Update_Inputs);
+    connect(&m_session, &BoardSession::refresh, this, &Frm_Main::mainTimer_Timer);
+    connect(&m_session, &BoardSession::logPassed, this, &Frm_Main::showLogPass);
 
-    m_mainTimer.setInterval(2000);
-    connect(&m_mainTimer, &QTimer::timeout, this, &Frm_Main::mainTimer_Timer);
-    m_mainTimer.start();
     m_clockTimer.setSingleShot(true);
     connect(&m_clockTimer, &QTimer::timeout, this, &Frm_Main::refreshClock);
     refreshClock();
@@ -280,21 +278,10 @@ void Frm_Main::applyWidth()
 
 void Frm_Main::startUp(QWidget* splash)
 {
-    m_link.resetFlags();
-    Init_Field_Names(m_state.Field_Names);
-    Init_Event_Names(m_state.Event_Names);
-    LoadSettings(m_state.settings, m_folder);
-
+    m_session.start();
     const Settings_Record& settings = m_state.settings;
-    // Like the port settings, the time-out is read here only: a change in the
-    // communication dialog takes effect at the next start.
-    m_link.setStallTimeout(std::chrono::seconds(settings.Comm_TimeOut));
-    m_port->open(
-        PortSettings{settings.Comm_Port, settings.Comm_Baud, settings.Comm_RTS, settings.Comm_DTR},
-        m_folder);
     updatePortToolTip();
 
-    m_state.link.Inputs_Loaded = false;
     Update_Inputs();
 
     m_panels[0]->setText(ContactText);
@@ -342,14 +329,9 @@ void Frm_Main::Update_Inputs()
         m_inputs[i]->setText(texts[i]);
 }
 
-void Frm_Main::Update_Param()
-{
-    m_state.registers.Update_Param();
-}
-
 bool Frm_Main::WrParam(qint16 address, qint32 value)
 {
-    return m_link.WrParam(address, value);
+    return m_session.link().WrParam(address, value);
 }
 
 void Frm_Main::Txt_Inputs_KeyPress(int index, int keyAscii)
@@ -371,31 +353,22 @@ void Frm_Main::mainTimer_Timer()
 {
     Update_Outputs();
     Update_RelayStatus();
-    if (!loggingDue(m_state.settings, m_state.link.Inputs_Loaded))
-        return;
-    const LogPass pass = LogTick(m_state, m_folder);
+}
+
+void Frm_Main::showLogPass(const LogPass& pass)
+{
     m_panels[1]->setToolTip(
         pass.result ? QString() : QStringLiteral("Logging failed: %1").arg(pass.result.reason));
 }
 
-void Frm_Main::writeToBoard(QByteArrayView bytes)
-{
-    m_port->write(bytes);
-}
-
-void Frm_Main::setLinkStatus(const QString& text)
-{
-    m_panels[2]->setText(text);
-}
-
 void Frm_Main::updatePortToolTip()
 {
-    m_panels[2]->setToolTip(m_port->problem());
+    m_panels[2]->setToolTip(m_session.link().problem());
 }
 
 void Frm_Main::Cmd_Reset_Click()
 {
-    m_link.queueReset();
+    m_session.link().queueReset();
 }
 
 void Frm_Main::saveSettings()
@@ -527,9 +500,8 @@ void Frm_Main::CloseApplication()
 void Frm_Main::closeEvent(QCloseEvent* event)
 {
     CloseApplication();
-    m_mainTimer.stop();
-    // Also when it is not open: a device that vanished is then no longer waited for.
-    m_port->close();
+    // Also when the port is not open: a device still waited for is then no longer tried.
+    m_session.stop();
     event->accept();
 }
 

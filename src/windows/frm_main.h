@@ -1,10 +1,10 @@
 #pragma once
 // The main window: live values over the background diagram, the parameter entry boxes,
-// the raw-register column, the menus and the status bar. It owns the serial port and the
-// board link, and refreshes the display and the data logger every two seconds.
+// the raw-register column, the menus and the status bar. It shows what the session's line
+// brings and refreshes the display on the session's two-second tick; it does not own the
+// line.
 
 #include "core/kelv_main.h"
-#include "link/link_protocol.h"
 #include "values/display_texts.h"
 
 #include <QMainWindow>
@@ -20,43 +20,37 @@ class QPushButton;
 
 namespace kelvaro {
 
-class SerialPort;
+class BoardSession;
+struct LogPass;
 class Frm_About;
 class Frm_Calibration;
 class Frm_Cal_Timers;
 class Frm_Logging;
 class Frm_Settings;
 
-class Frm_Main : public QMainWindow, public LinkHandler
+class Frm_Main : public QMainWindow
 {
     Q_OBJECT
 public:
-    // `folder` is the working directory: Settings.txt, Parameters.txt, the log files and
-    // the comN port links live there.
-    Frm_Main(Kelv_Main& state, QString folder, QWidget* parent = nullptr);
+    // The window of `session`, whose working folder holds Settings.txt, Parameters.txt,
+    // the log files and the comN port links.
+    explicit Frm_Main(BoardSession& session, QWidget* parent = nullptr);
     ~Frm_Main() override;
 
-    // The start-up sequence: tables, settings, port, boxes, status bar, menus. Each step
-    // that fails is skipped. Hides `splash` at the end.
+    // The session's start-up (tables, settings, port), then the window's own: boxes,
+    // status bar, menus. Each step that fails is skipped. Hides `splash` at the end.
     void startUp(QWidget* splash = nullptr);
 
     void Update_Outputs();
     void Update_RelayStatus();
-    void Update_Inputs() override;
-    void Update_Param() override;
+    void Update_Inputs();
     bool WrParam(qint16 address, qint32 value);
     void CloseApplication();
 
     // Enter (13) in box `index` commits its text; other keys are left to the box.
     void Txt_Inputs_KeyPress(int index, int keyAscii);
+    // The two-second refresh of the labels and the raw column.
     void mainTimer_Timer();
-
-    LinkProtocol& link() { return m_link; }
-    SerialPort& port() { return *m_port; }
-
-    // LinkHandler
-    void writeToBoard(QByteArrayView bytes) override;
-    void setLinkStatus(const QString& text) override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -69,6 +63,7 @@ private:
     void saveSettings();
     void showMessage(const QString& title, const QString& text);
     void updatePortToolTip();
+    void showLogPass(const LogPass& pass);
 
     void mnuCtoF_Click();
     void mnuDirectData_Click();
@@ -83,10 +78,9 @@ private:
 
     template <class Window> void showWindow(QPointer<Window>& window);
 
+    BoardSession& m_session;
     Kelv_Main& m_state;
     QString m_folder;
-    LinkProtocol m_link;
-    SerialPort* m_port = nullptr;
 
     std::array<QLineEdit*, 10> m_inputs{};
     std::array<QLabel*, 8> m_outputs{};
@@ -98,7 +92,6 @@ private:
     QAction* m_mnuDirectData = nullptr;
     QAction* m_mnuLogStart = nullptr;
 
-    QTimer m_mainTimer;
     QTimer m_clockTimer;
     QPointer<QWidget> m_splash;
     QPointer<Frm_Settings> m_settingsWindow;

@@ -7,18 +7,17 @@
 
 namespace kelvaro {
 
-Frm_Splash* startProgram(Kelv_Main& state, const QString& folder,
-                         std::function<void(Frm_Main*)> opened)
+Frm_Splash* startProgram(BoardSession& session, std::function<void(Frm_Main*)> opened)
 {
     auto* splash = new Frm_Splash;
     splash->setAttribute(Qt::WA_DeleteOnClose);
     auto mainOpened = std::make_shared<bool>(false);
     QObject::connect(splash, &Frm_Splash::showMainWindow, splash,
-                     [&state, folder, opened = std::move(opened), mainOpened, splash] {
+                     [&session, opened = std::move(opened), mainOpened, splash] {
                          if (*mainOpened)
                              return;
                          *mainOpened = true;
-                         auto* mainWindow = new Frm_Main(state, folder);
+                         auto* mainWindow = new Frm_Main(session);
                          mainWindow->setAttribute(Qt::WA_DeleteOnClose);
                          if (opened)
                              opened(mainWindow);

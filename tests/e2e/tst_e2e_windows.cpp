@@ -3,6 +3,7 @@
 // types against what the board holds.
 
 #include "board_sim_process.h"
+#include "link/board_session.h"
 #include "logging/log_recorder.h"
 #include "store/parameter_file.h"
 #include "store/settings_file.h"
@@ -66,7 +67,7 @@ struct Rig
     {
         if (!SaveSettings(settings, dir.path()))
             return false;
-        window = std::make_unique<Frm_Main>(state, dir.path());
+        window = std::make_unique<Frm_Main>(session);
         window->startUp();
         return true;
     }
@@ -99,6 +100,7 @@ struct Rig
     QTemporaryDir dir;
     BoardSimProcess sim{dir.path()};
     Kelv_Main state;
+    BoardSession session{state, dir.path()};
     std::unique_ptr<Frm_Main> window;
 };
 
@@ -135,7 +137,7 @@ void TestE2eWindows::startUp_boardValuesReachImageLabelsAndBoxes()
     const BoardWords words = *rig.sim.dump();
     QVERIFY(rig.sim.stats().value("answers") >= 1);
 
-    rig.window->mainTimer_Timer();
+    rig.session.refreshTick();
     QCOMPARE(rig.label(QStringLiteral("Lbl_Outputs_0")), QStringLiteral("23.45 \u00B0C"));
     QCOMPARE(rig.label(QStringLiteral("Lbl_Outputs_1")), QStringLiteral("%1 us").arg(words[5]));
     QCOMPARE(rig.label(QStringLiteral("Lbl_Outputs_4")), QStringLiteral("On"));
@@ -232,7 +234,7 @@ void TestE2eWindows::logging_oneLinePerCounterChangeInTheDailyFile()
         for (const QByteArray& c : step)
             rig.sim.command(c);
         QVERIFY(rig.imageMatchesBoard());
-        rig.window->mainTimer_Timer();
+        rig.session.refreshTick();
     }
 
     const QString name = *logFileName(QStringLiteral("DD-MM-YYYY"), QDate::currentDate());

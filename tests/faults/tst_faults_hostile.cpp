@@ -3,6 +3,7 @@
 // leading out of the folder, and settings or parameter files that are huge, endless on
 // one line or all NUL bytes.
 
+#include "link/board_session.h"
 #include "logging/log_recorder.h"
 #include "store/parameter_file.h"
 #include "store/settings_file.h"
@@ -136,7 +137,8 @@ void TestFaultsHostile::manual_reachesTheReaderAsItsOneArgument()
     qputenv("KELVARO_ARGV_RECORD", QFile::encodeName(record));
 
     Kelv_Main state;
-    Frm_Main window(state, dir.path());
+    BoardSession session(state, dir.path());
+    Frm_Main window(session);
     window.startUp();
     state.settings.Acrobat_Path = reader;
     state.settings.Manual_Files.fill(manual);

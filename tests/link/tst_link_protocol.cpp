@@ -1,4 +1,5 @@
 #include "link/link_protocol.h"
+#include "support/recording_handler.h"
 
 #include <QRandomGenerator>
 #include <QTest>
@@ -7,34 +8,13 @@ using namespace kelvaro;
 
 namespace {
 
-// Records everything the exchange asks of its owner.
-class RecordingHandler : public LinkHandler
-{
-public:
-    explicit RecordingHandler(RegisterImage& image) : m_image(image) {}
-    void writeToBoard(QByteArrayView bytes) override { sent += bytes.toByteArray(); }
-    void Update_Param() override
-    {
-        ++updateParamCalls;
-        m_image.Update_Param();
-    }
-    void Update_Inputs() override { ++updateInputsCalls; }
-    void setLinkStatus(const QString& text) override { status = text; }
-
-    QByteArray sent;
-    int updateParamCalls = 0;
-    int updateInputsCalls = 0;
-    QString status;
-
-private:
-    RegisterImage& m_image;
-};
+using testing::RecordingHandler;
 
 struct Link
 {
     RegisterImage image;
     LinkFlags flags;
-    RecordingHandler handler{image};
+    RecordingHandler handler;
     LinkProtocol protocol{flags, image, handler};
 
     void feed(const QByteArray& bytes) { protocol.receive(bytes); }
@@ -125,7 +105,7 @@ void TestLinkProtocol::readExchange_fillsImageAndBoxesOnce()
     QCOMPARE(stateOf(link.flags), State::WaitingForBlock);
 
     link.feed(block(1));
-    QCOMPARE(link.handler.updateParamCalls, 1);
+    QCOMPARE(link.handler.blocksReceived, 1);
     QCOMPARE(link.handler.updateInputsCalls, 1);
     QVERIFY(link.flags.Inputs_Loaded);
     QCOMPARE(stateOf(link.flags), State::Idle);
@@ -134,7 +114,7 @@ void TestLinkProtocol::readExchange_fillsImageAndBoxesOnce()
 
     link.feed("Q" + block(5));
     QCOMPARE(link.takeSent(), QByteArray("R"));
-    QCOMPARE(link.handler.updateParamCalls, 2);
+    QCOMPARE(link.handler.blocksReceived, 2);
     QCOMPARE(link.handler.updateInputsCalls, 1); // boxes keep what the operator types
     QCOMPARE(link.image.Reg_Words[0], 6 * 256 + 5);
 }
@@ -261,7 +241,7 @@ void TestLinkProtocol::characterRules()
         link.protocol.WrParam(12, 30);
     link.feed(input);
     QCOMPARE(link.takeSent(), sent);
-    QCOMPARE(link.handler.updateParamCalls, updates);
+    QCOMPARE(link.handler.blocksReceived, updates);
 }
 
 void TestLinkProtocol::dataByteQ_insideBlockIsData()
@@ -272,7 +252,7 @@ void TestLinkProtocol::dataByteQ_insideBlockIsData()
     data[7] = 'S';
     link.feed("QB" + data);
     QCOMPARE(link.takeSent(), QByteArray("R"));
-    QCOMPARE(link.handler.updateParamCalls, 1);
+    QCOMPARE(link.handler.blocksReceived, 1);
     QCOMPARE(link.image.Reg_Words[0], 0x5151);
     QCOMPARE(link.image.Reg_Words[2], 0x4251);
     QCOMPARE(link.image.Reg_Words[3], 0x5351);
@@ -288,7 +268,7 @@ void TestLinkProtocol::promptAsFirstDataByte_sendsFrameAndWaitsForBlockStart()
     QCOMPARE(link.takeSent(), bytes({0x24, 0x08, 0x02, 0x00}));
     QCOMPARE(stateOf(link.flags), State::WaitingForBlock);
     link.feed(block(3));
-    QCOMPARE(link.handler.updateParamCalls, 1);
+    QCOMPARE(link.handler.blocksReceived, 1);
     QCOMPARE(link.image.Reg_Words[0], 4 * 256 + 3);
     // Any later S inside a block is data, even while a frame waits.
     link.feed("QBx");
@@ -349,7 +329,7 @@ void TestLinkProtocol::anyByteStream_keepsTheFourStates()
         if (link.handler.sent.size() > 1 << 20)
             link.handler.sent.clear();
     }
-    QVERIFY(link.handler.updateParamCalls > 0);
+    QVERIFY(link.handler.blocksReceived > 0);
 }
 
 void TestLinkProtocol::stallTimeout_data()
@@ -399,7 +379,7 @@ void TestLinkProtocol::stallTimeout()
     for (const Chunk& chunk : chunks)
         link.protocol.receive(chunk.bytes, LinkTime(chunk.at));
     QCOMPARE(link.takeSent(), sent);
-    QCOMPARE(link.handler.updateParamCalls, updates);
+    QCOMPARE(link.handler.blocksReceived, updates);
     QCOMPARE(link.image.Reg_Words[0], word0);
     QVERIFY(stateOf(link.flags) != State::Invalid);
 }

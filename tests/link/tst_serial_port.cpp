@@ -2,6 +2,7 @@
 #include "link/link_protocol.h"
 #include "link/port_naming.h"
 #include "link/serial_port.h"
+#include "support/recording_handler.h"
 
 #include <QDir>
 #include <QFile>
@@ -38,7 +39,7 @@ struct Bench
     }
     bool open(bool rts = false, bool dtr = false)
     {
-        return port.open({TestPort, 9600, rts, dtr}, folder.path());
+        return port.open({TestPort, 9600, rts, dtr, {}}, folder.path());
     }
     QString portText() const
     {
@@ -50,29 +51,6 @@ struct Bench
     BoardLine line;
     SerialPort port;
     QByteArray fromBoard;
-};
-
-// The link exchange driven through the real port.
-class PortLinkHandler : public LinkHandler
-{
-public:
-    PortLinkHandler(SerialPort& port, RegisterImage& image) : m_port(port), m_image(image) {}
-    void writeToBoard(QByteArrayView bytes) override { m_port.write(bytes); }
-    void Update_Param() override
-    {
-        ++updateParamCalls;
-        m_image.Update_Param();
-    }
-    void Update_Inputs() override { ++updateInputsCalls; }
-    void setLinkStatus(const QString& text) override { status = text; }
-
-    int updateParamCalls = 0;
-    int updateInputsCalls = 0;
-    QString status;
-
-private:
-    SerialPort& m_port;
-    RegisterImage& m_image;
 };
 
 QByteArray bytes(std::initializer_list<int> values)
@@ -289,7 +267,7 @@ void TestSerialPort::linkExchange_overTheRealPort()
     QVERIFY(bench.isValid());
     RegisterImage image;
     LinkFlags flags;
-    PortLinkHandler handler(bench.port, image);
+    testing::RecordingHandler handler([&bench](QByteArrayView bytes) { bench.port.write(bytes); });
     LinkProtocol protocol(flags, image, handler);
     bench.port.setReceiver([&](QByteArrayView bytes) { protocol.receive(bytes); });
 
@@ -306,7 +284,7 @@ void TestSerialPort::linkExchange_overTheRealPort()
     QByteArray block = bytes({0x00, 0x11, 0x13, 0x0D, 0x0A, 0xFF, 0x51, 0x03, 0x1A, 0x7F});
     block += pseudoRandomBytes(BlockSize - int(block.size()));
     QVERIFY(bench.line.send("B" + block));
-    QTRY_COMPARE(handler.updateParamCalls, 1);
+    QTRY_COMPARE(handler.blocksReceived, 1);
     QCOMPARE(handler.updateInputsCalls, 1);
     for (int k = 0; k < RegisterCount; ++k)
         QCOMPARE(image.Reg_Words[k], quint8(block[2 * k + 1]) * 256 + quint8(block[2 * k]));
@@ -431,7 +409,7 @@ void TestSerialPort::failedOpen_saysWhy()
     expected.replace(QStringLiteral("%group"), bench.line.groupName());
 
     QSignalSpy problems(&bench.port, &SerialPort::problemChanged);
-    QVERIFY(!bench.port.open({qint16(port), baud, true, true}, bench.folder.path()));
+    QVERIFY(!bench.port.open({qint16(port), baud, true, true, {}}, bench.folder.path()));
     QVERIFY(!bench.port.isOpen());
     QCOMPARE(bench.port.problem(), expected);
     QCOMPARE(problems.count(), 1);
@@ -459,12 +437,13 @@ void TestSerialPort::portInUse_untilTheOwnerLetsGo()
 
     auto second = std::make_unique<SerialPort>();
     QSignalSpy problems(second.get(), &SerialPort::problemChanged);
-    const PortSettings settings{secondPort, 9600, false, false};
+    const PortSettings settings{secondPort, 9600, false, false, {}};
     QVERIFY(!second->open(settings, bench.folder.path()));
-    QCOMPARE(second->problem(),
-             QStringLiteral("Port %1 is %2 (%3): in use by another program")
-                 .arg(secondPort)
-                 .arg(bench.folder.filePath(secondLink), bench.line.deviceName()));
+    QCOMPARE(second->problem(), QStringLiteral("Port %1 is %2 (%3): in use by %4 (process %5)")
+                                    .arg(secondPort)
+                                    .arg(bench.folder.filePath(secondLink), bench.line.deviceName(),
+                                         QCoreApplication::applicationName())
+                                    .arg(QCoreApplication::applicationPid()));
 
     // The owner is not disturbed.
     QVERIFY(bench.line.send("Q"));

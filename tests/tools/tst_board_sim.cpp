@@ -53,15 +53,8 @@ struct Board
 class ProgramSide : public LinkHandler
 {
 public:
-    explicit ProgramSide(RegisterImage& image) : m_image(image) {}
     void writeToBoard(QByteArrayView out) override { sent += out.toByteArray(); }
-    void Update_Param() override { m_image.Update_Param(); }
-    void Update_Inputs() override {}
-    void setLinkStatus(const QString&) override {}
     QByteArray sent;
-
-private:
-    RegisterImage& m_image;
 };
 
 struct Wire
@@ -69,7 +62,7 @@ struct Wire
     Board board;
     RegisterImage image;
     LinkFlags flags;
-    ProgramSide programSide{image};
+    ProgramSide programSide;
     LinkProtocol program{flags, image, programSide};
 
     void exchange()

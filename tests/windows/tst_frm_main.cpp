@@ -1,4 +1,5 @@
 #include "link/board_line.h"
+#include "link/board_session.h"
 #include "link/serial_port.h"
 #include "store/settings_file.h"
 #include "windows/frm_main.h"
@@ -36,7 +37,7 @@ struct Program
             SaveSettings(*settings, dir.path());
         if (!com7Target.isEmpty())
             QFile::link(com7Target, dir.filePath(QStringLiteral("com7")));
-        window = std::make_unique<Frm_Main>(state, dir.path());
+        window = std::make_unique<Frm_Main>(session);
         window->startUp();
     }
 
@@ -67,6 +68,7 @@ struct Program
 
     QTemporaryDir dir;
     Kelv_Main state;
+    BoardSession session{state, dir.path()};
     std::unique_ptr<Frm_Main> window;
 };
 
@@ -304,7 +306,10 @@ void TestFrmMain::manualWithoutReader_showsMessage()
 
 void TestFrmMain::exit_closesAuxiliaryWindows()
 {
-    Program p;
+    BoardLine line;
+    QVERIFY(line.isValid());
+    Program p(onPort7(), line.deviceName());
+    QVERIFY2(p.session.link().isOpen(), qPrintable(p.session.link().problem()));
     p.window->show();
     p.action("mnuCommunication")->trigger();
     p.action("mnuAbout")->trigger();
@@ -318,7 +323,9 @@ void TestFrmMain::exit_closesAuxiliaryWindows()
     QCOMPARE(visibleWindows(), 4);
     p.action("mnuExit")->trigger();
     QTRY_COMPARE(visibleWindows(), 0);
-    QVERIFY(!p.window->port().isOpen());
+    QVERIFY(!p.session.link().isOpen());
+    QVERIFY(!p.session.link().isRetrying());
+    QVERIFY(!p.session.isRunning());
 }
 
 void TestFrmMain::linkBlock_refillsBoxesOnce()
@@ -328,11 +335,11 @@ void TestFrmMain::linkBlock_refillsBoxesOnce()
     block[0] = 'B';
     block[1 + 2 * 17] = char(0x29); // word 17 = 2345
     block[2 + 2 * 17] = char(0x09);
-    p.window->link().receive(QByteArray("Q").append(block));
+    p.session.link().receive(QByteArray("Q").append(block));
     QCOMPARE(p.box(0)->text(), QStringLiteral("23.45"));
     QCOMPARE(p.panel(3), QStringLiteral("RS232 Status: Read"));
     p.box(0)->setText(QStringLiteral("typing"));
-    p.window->link().receive(QByteArray("Q").append(block));
+    p.session.link().receive(QByteArray("Q").append(block));
     QCOMPARE(p.box(0)->text(), QStringLiteral("typing"));
 }
 
@@ -341,7 +348,7 @@ void TestFrmMain::unpluggedDevice_reopenedAndTheExchangeStartsAfresh()
     auto line = std::make_unique<BoardLine>();
     QVERIFY(line->isValid());
     Program p(onPort7(), line->deviceName());
-    QVERIFY2(p.window->port().isOpen(), qPrintable(p.window->port().problem()));
+    QVERIFY2(p.session.link().isOpen(), qPrintable(p.session.link().problem()));
     QLabel* panel3 = p.label(QStringLiteral("Panel3"));
     QCOMPARE(panel3->toolTip(), QString());
 
@@ -349,16 +356,16 @@ void TestFrmMain::unpluggedDevice_reopenedAndTheExchangeStartsAfresh()
     QTRY_COMPARE(p.box(0)->text(), QStringLiteral("23.45"));
     // Unplugged in the middle of the next block.
     QVERIFY(line->send("QB" + QByteArray(20, '\x7F')));
-    QTRY_COMPARE(p.state.link.Rx_Count, quint8(21));
+    QTRY_COMPARE(p.state.registers.Rx_Bytes[19], quint8(0x7F));
     line->unplug();
     QTRY_VERIFY(panel3->toolTip().endsWith(QStringLiteral(": device removed; retrying every 3 s")));
     QCOMPARE(p.panel(3), QStringLiteral("RS232 Status: Read"));
 
-    p.window->port().setReopenInterval(std::chrono::milliseconds(100)); // not 3 s in a test
+    p.session.link().setReopenInterval(std::chrono::milliseconds(100)); // not 3 s in a test
     line = std::make_unique<BoardLine>();
     QVERIFY(QFile::remove(p.dir.filePath(QStringLiteral("com7"))));
     QVERIFY(QFile::link(line->deviceName(), p.dir.filePath(QStringLiteral("com7"))));
-    QTRY_VERIFY(p.window->port().isOpen());
+    QTRY_VERIFY(p.session.link().isOpen());
     QCOMPARE(panel3->toolTip(), QString());
 
     // The first poll is answered, not stored in the old half block, and the boxes show the
@@ -398,7 +405,7 @@ void TestFrmMain::fullDisk_reportedWhileTimerAndLinkRunOn()
     settings.Log_Fields[0] = LooseValue::text(QStringLiteral("Counter_2sec (l08)"));
     settings.Log_Event = LooseValue::text(QStringLiteral("On Counter Change"));
     Program p(settings, line.deviceName());
-    QVERIFY(p.window->port().isOpen());
+    QVERIFY(p.session.link().isOpen());
     const QString path = p.dir.filePath(file);
     QFile old(path);
     const QByteArray before = old.open(QIODevice::ReadOnly) ? old.readAll() : QByteArray();

@@ -1,3 +1,4 @@
+#include "link/board_session.h"
 #include "store/settings_file.h"
 #include "windows/frm_main.h"
 
@@ -35,7 +36,8 @@ void TestFrmMainMenus::acrobat_cancelChangesNothing()
     QTemporaryDir dir;
     Kelv_Main state;
     state.settings.Acrobat_Path = QStringLiteral("/opt/reader");
-    Frm_Main window(state, dir.path());
+    BoardSession session(state, dir.path());
+    Frm_Main window(session);
     const QString cwd = QDir::currentPath();
     QFileDialog* dialog = openReaderDialog(window);
     QVERIFY(dialog);
@@ -57,7 +59,8 @@ void TestFrmMainMenus::acrobat_choiceIsStoredAndSaved()
     program.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
     Kelv_Main state;
-    Frm_Main window(state, dir.path());
+    BoardSession session(state, dir.path());
+    Frm_Main window(session);
     const QString cwd = QDir::currentPath();
     QFileDialog* dialog = openReaderDialog(window);
     QVERIFY(dialog);

@@ -1,0 +1,100 @@
+// kelvaro-recorder: answers the board's polls and writes the daily log files of a board
+// folder, with no window and no display (QtCore and QtSerialPort only), for a machine that
+// logs day and night. Each change of the line's state is one line on stderr, for the
+// journal; SIGTERM and SIGINT end it between two events.
+
+#include "app/quit_signals.h"
+#include "app/recorder_settings.h"
+#include "core/kelv_main.h"
+#include "core/version.h"
+#include "link/board_session.h"
+#include "link/line_journal.h"
+#include "store/settings_file.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <cstdio>
+
+namespace {
+
+void tell(const QString& line)
+{
+    std::fprintf(stderr, "kelvaro-recorder: %s\n", line.toLocal8Bit().constData());
+    std::fflush(stderr);
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("kelvaro-recorder"));
+    QCoreApplication::setApplicationVersion(kelvaro::versionText());
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Answers the Kelvaro board's polls and writes the daily log files of a board folder,\n"
+        "without a window. Reads Settings.txt in the folder (and writes a starting one,\n"
+        "port 1 at 9600 baud with logging on, when there is none)."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption dirOption(
+        QStringLiteral("dir"), QStringLiteral("The board's folder (default: the current folder)."),
+        QStringLiteral("folder"));
+    const QCommandLineOption deviceOption(
+        QStringLiteral("device"),
+        QStringLiteral("The serial device to open, instead of the port number of Settings.txt."),
+        QStringLiteral("device"));
+    parser.addOption(dirOption);
+    parser.addOption(deviceOption);
+    parser.process(application);
+    if (!parser.positionalArguments().isEmpty()) {
+        tell(QStringLiteral("unexpected argument %1; see --help")
+                 .arg(parser.positionalArguments().constFirst()));
+        return 2;
+    }
+
+    const QString folder =
+        QDir(parser.isSet(dirOption) ? parser.value(dirOption) : QDir::currentPath())
+            .absolutePath();
+    if (!QFileInfo(folder).isDir()) {
+        tell(QStringLiteral("the board folder %1 does not exist").arg(folder));
+        return 2;
+    }
+    if (!QFileInfo::exists(QDir(folder).filePath(QStringLiteral("Settings.txt")))) {
+        const kelvaro::FileResult written =
+            kelvaro::SaveSettings(kelvaro::recorderStartSettings(), folder);
+        tell(written ? QStringLiteral("wrote a starting Settings.txt in %1 (port 1, 9600 baud, "
+                                      "logging of temperature and relay)")
+                           .arg(folder)
+                     : QStringLiteral("no Settings.txt in %1 and none could be written: %2")
+                           .arg(folder, written.reason));
+    }
+
+    kelvaro::Kelv_Main state;
+    kelvaro::BoardSession session(state, folder);
+    if (parser.isSet(deviceOption))
+        session.setDevice(parser.value(deviceOption));
+
+    kelvaro::installQuitSignals(&application, [&session] {
+        session.stop();
+        tell(QStringLiteral("stopped"));
+        QCoreApplication::quit();
+    });
+
+    tell(QStringLiteral("board folder %1").arg(folder));
+    session.start();
+    const kelvaro::BoardLink& link = session.link();
+    if (!link.isOpen() && link.heldByOther()) {
+        // Two programs answering one board would garble the exchange: leave it alone.
+        session.stop();
+        tell(QStringLiteral("not started: ") + link.openFailure());
+        return 1;
+    }
+    tell(link.isOpen() ? QStringLiteral("opened ") + link.deviceName() : link.problem());
+    // From here on every change of the line's state is told as it happens.
+    kelvaro::LineJournal journal(session, tell);
+    return QCoreApplication::exec();
+}

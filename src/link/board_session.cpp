@@ -1,0 +1,68 @@
+#include "link/board_session.h"
+
+#include "core/event_names.h"
+#include "core/field_names.h"
+#include "store/settings_file.h"
+
+namespace kelvaro {
+
+namespace {
+constexpr std::chrono::milliseconds RefreshInterval{2000};
+} // namespace
+
+BoardSession::BoardSession(Kelv_Main& state, QString folder, QObject* parent)
+    : QObject(parent), m_state(state), m_folder(std::move(folder)),
+      m_link(state.link, state.registers)
+{
+    m_refreshTimer.setInterval(RefreshInterval);
+    connect(&m_refreshTimer, &QTimer::timeout, this, &BoardSession::refreshTick);
+}
+
+BoardSession::~BoardSession() = default;
+
+PortSettings BoardSession::portSettings() const
+{
+    const Settings_Record& settings = m_state.settings;
+    return {settings.Comm_Port, settings.Comm_Baud, settings.Comm_RTS, settings.Comm_DTR, m_device};
+}
+
+void BoardSession::start()
+{
+    m_link.resetFlags();
+    Init_Field_Names(m_state.Field_Names);
+    Init_Event_Names(m_state.Event_Names);
+    LoadSettings(m_state.settings, m_folder);
+    m_link.setStallTimeout(std::chrono::seconds(m_state.settings.Comm_TimeOut));
+    m_link.open(portSettings(), m_folder);
+    m_state.link.Inputs_Loaded = false;
+    m_refreshTimer.start();
+}
+
+void BoardSession::stop()
+{
+    m_refreshTimer.stop();
+    m_link.close();
+}
+
+void BoardSession::applyCommunication()
+{
+    m_link.setStallTimeout(std::chrono::seconds(m_state.settings.Comm_TimeOut));
+    m_link.reopen(portSettings(), m_folder);
+}
+
+void BoardSession::refreshTick()
+{
+    Q_EMIT refresh();
+    if (!loggingDue(m_state.settings, m_state.link.Inputs_Loaded))
+        return;
+    QDateTime passTime;
+    const LogPass pass = LogTick(m_state, m_folder, [this, &passTime] {
+        passTime = m_clock();
+        return passTime;
+    });
+    if (pass.wrote)
+        m_lastLogWrite = passTime;
+    Q_EMIT logPassed(pass);
+}
+
+} // namespace kelvaro

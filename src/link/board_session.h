@@ -1,0 +1,75 @@
+#pragma once
+// The program's start-up and shutdown around the line, with no window: name tables,
+// Settings.txt, the port, and the two-second refresh that runs the log recorder. The
+// window program and the unattended recorder both run it; the windows only subscribe.
+
+#include "core/kelv_main.h"
+#include "link/board_link.h"
+#include "logging/log_recorder.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <optional>
+
+namespace kelvaro {
+
+class BoardSession : public QObject
+{
+    Q_OBJECT
+public:
+    // `folder` is the board's working folder: Settings.txt, Parameters.txt, the log files
+    // and the comN port links live there.
+    BoardSession(Kelv_Main& state, QString folder, QObject* parent = nullptr);
+    ~BoardSession() override;
+
+    // Open this device instead of the one the settings' port number names (a recorder
+    // told its device on the command line). Takes effect at start() or applyCommunication().
+    void setDevice(const QString& device) { m_device = device; }
+
+    // The start-up sequence: link flags cleared, name tables built, Settings.txt loaded,
+    // the line opened (or waited for, when its device is not there yet) with the stall
+    // time-out of the settings, and the refresh started. Each step that fails is skipped.
+    void start();
+    // The shutdown: refresh stopped, line closed (also a line still being waited for).
+    void stop();
+    bool isRunning() const { return m_refreshTimer.isActive(); }
+
+    // Closes the line and opens it with the communication settings of the record (port,
+    // speed, line levels, stall time-out), keeping a frame queued for the board.
+    void applyCommunication();
+
+    // One refresh: refresh() for whoever shows the image, then, when logging is on and the
+    // entry boxes hold board data, one pass of the log recorder. Runs every 2 s.
+    void refreshTick();
+
+    Kelv_Main& state() { return m_state; }
+    const Kelv_Main& state() const { return m_state; }
+    const QString& folder() const { return m_folder; }
+    BoardLink& link() { return m_link; }
+    const BoardLink& link() const { return m_link; }
+    // The port settings the record (and a device given to setDevice) make.
+    PortSettings portSettings() const;
+    // The wall-clock time of the last line the recorder wrote, when there was one.
+    std::optional<QDateTime> lastLogWrite() const { return m_lastLogWrite; }
+    // Where the log recorder takes its time from; the system clock unless a test says.
+    void setClock(Clock clock) { m_clock = std::move(clock); }
+
+Q_SIGNALS:
+    // Every 2 s: time to show the image again.
+    void refresh();
+    // A recorder pass that was due has run; `pass` says whether a line was written, or why
+    // not.
+    void logPassed(const kelvaro::LogPass& pass);
+
+private:
+    Kelv_Main& m_state;
+    QString m_folder;
+    QString m_device;
+    BoardLink m_link;
+    QTimer m_refreshTimer;
+    Clock m_clock = systemClock;
+    std::optional<QDateTime> m_lastLogWrite;
+};
+
+} // namespace kelvaro

@@ -1,0 +1,65 @@
+#include "link/line_journal.h"
+
+#include "link/board_session.h"
+
+namespace kelvaro {
+
+namespace {
+
+// 5 s, 10 s, 20 s, 40 s ... of silence (in steps of the silence limit) are told.
+bool silenceWorthTelling(std::chrono::milliseconds silentFor, std::chrono::milliseconds step)
+{
+    if (step.count() <= 0 || silentFor.count() % step.count() != 0)
+        return true;
+    const auto steps = quint64(silentFor.count() / step.count());
+    return steps != 0 && (steps & (steps - 1)) == 0;
+}
+
+} // namespace
+
+LineJournal::LineJournal(BoardSession& session, Writer write, QObject* parent)
+    : QObject(parent), m_session(session), m_write(std::move(write))
+{
+    BoardLink& link = session.link();
+    connect(&link, &BoardLink::opened, this, &LineJournal::onOpened);
+    connect(&link, &BoardLink::problemChanged, this, &LineJournal::onProblem);
+    connect(&session, &BoardSession::logPassed, this, &LineJournal::onLogPass);
+}
+
+void LineJournal::onOpened()
+{
+    const BoardLink& link = m_session.link();
+    m_write((link.reopenCount() == 0 ? QStringLiteral("opened ") : QStringLiteral("reopened ")) +
+            link.deviceName());
+}
+
+void LineJournal::onProblem(const QString& problem)
+{
+    if (problem.isEmpty()) {
+        if (m_hadProblem)
+            m_write(QStringLiteral("line working again"));
+        m_hadProblem = false;
+        return;
+    }
+    m_hadProblem = true;
+    const BoardLink& link = m_session.link();
+    if (link.silentFor().count() > 0 && !silenceWorthTelling(link.silentFor(), link.silenceLimit()))
+        return;
+    m_write(problem);
+}
+
+void LineJournal::onLogPass(const LogPass& pass)
+{
+    if (!pass.result) {
+        if (!m_logFailing)
+            m_write(QStringLiteral("log write failed: ") + pass.result.reason);
+        m_logFailing = true;
+        return;
+    }
+    if (pass.wrote && m_logFailing) {
+        m_write(QStringLiteral("log written again"));
+        m_logFailing = false;
+    }
+}
+
+} // namespace kelvaro
