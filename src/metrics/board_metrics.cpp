@@ -90,12 +90,9 @@ QByteArray metricsExposition(const BoardMetrics& metrics, const QString& boardFo
     out.family("kelvaro_setpoint_celsius", "gauge",
                "Set-points of the board's Low (rising and falling) and Lower stages, in "
                "degrees Celsius.");
-    out.sample("kelvaro_setpoint_celsius", celsius(w[reg::LowRising]),
-               "setpoint=\"low_rising\"");
-    out.sample("kelvaro_setpoint_celsius", celsius(w[reg::LowFalling]),
-               "setpoint=\"low_falling\"");
-    out.sample("kelvaro_setpoint_celsius", celsius(w[reg::LowerSetpoint]),
-               "setpoint=\"lower\"");
+    out.sample("kelvaro_setpoint_celsius", celsius(w[reg::LowRising]), "setpoint=\"low_rising\"");
+    out.sample("kelvaro_setpoint_celsius", celsius(w[reg::LowFalling]), "setpoint=\"low_falling\"");
+    out.sample("kelvaro_setpoint_celsius", celsius(w[reg::LowerSetpoint]), "setpoint=\"lower\"");
 
     // The window shows "On" only for a relay byte of exactly 1.
     out.family("kelvaro_relay_on", "gauge", "1 while the board's relay is on, 0 otherwise.");

@@ -18,8 +18,8 @@ struct BoardMetrics
     std::array<qint32, RegisterCount> words{}; // the register image after a complete block
     qint32 timerCalValue = NominalCalibration; // scales the relay running times
     bool lineOpen = false;
-    qint64 silentSeconds = 0;  // since the last byte from the board
-    quint64 reopenCount = 0;   // times the port was opened again after it went away
+    qint64 silentSeconds = 0;               // since the last byte from the board
+    quint64 reopenCount = 0;                // times the port was opened again after it went away
     std::optional<qint64> lastLogWriteUnix; // none until a log line has been written
 };
 

@@ -12,7 +12,7 @@ namespace {
 
 const QString Folder = QStringLiteral("/var/lib/kelvaro/ttyUSB0");
 
-// The sample lines of `text` for metric `name`, without the name and labels' folder.
+// The sample lines of `text` for the metric `name`.
 QList<QByteArray> samplesOf(const QByteArray& text, const QByteArray& name)
 {
     QList<QByteArray> lines;
@@ -81,8 +81,8 @@ void TestBoardMetrics::registerSample_data()
         << reg::Actual << 65535 << 10000 << "kelvaro_actual_temperature_celsius" + f + "} -0.01";
     QTest::newRow("actual -327.68 from 32768")
         << reg::Actual << 32768 << 10000 << "kelvaro_actual_temperature_celsius" + f + "} -327.68";
-    QTest::newRow("average 18.07") << reg::Average << 1807 << 10000
-                                   << "kelvaro_average_temperature_celsius" + f + "} 18.07";
+    QTest::newRow("average 18.07")
+        << reg::Average << 1807 << 10000 << "kelvaro_average_temperature_celsius" + f + "} 18.07";
     QTest::newRow("average -12.50 from 64286")
         << reg::Average << 64286 << 10000 << "kelvaro_average_temperature_celsius" + f + "} -12.50";
     QTest::newRow("low rising set-point 46.00")
@@ -94,8 +94,8 @@ void TestBoardMetrics::registerSample_data()
     QTest::newRow("lower set-point -6.00")
         << reg::LowerSetpoint << 64936 << 10000
         << "kelvaro_setpoint_celsius" + f + ",setpoint=\"lower\"} -6.00";
-    QTest::newRow("relay byte 1 is on") << reg::Status << 0x01C8 << 10000
-                                        << "kelvaro_relay_on" + f + "} 1";
+    QTest::newRow("relay byte 1 is on")
+        << reg::Status << 0x01C8 << 10000 << "kelvaro_relay_on" + f + "} 1";
     QTest::newRow("relay byte 0 is off, counter 255")
         << reg::Status << 0x00FF << 10000 << "kelvaro_relay_on" + f + "} 0";
     QTest::newRow("relay byte 2 is off, as the window shows it")
@@ -122,8 +122,8 @@ void TestBoardMetrics::registerSample()
     m.timerCalValue = calibration;
     const QByteArray text = metricsExposition(m, Folder);
     const QByteArray name = expected.left(expected.indexOf('{'));
-    const QByteArray labels = expected.mid(expected.indexOf('{'), expected.indexOf('}') -
-                                                                    expected.indexOf('{'));
+    const QByteArray labels =
+        expected.mid(expected.indexOf('{'), expected.indexOf('}') - expected.indexOf('{'));
     QList<QByteArray> matching;
     for (const QByteArray& line : samplesOf(text, name))
         if (line.startsWith(QByteArray(name + labels + '}')))
@@ -140,15 +140,15 @@ void TestBoardMetrics::lineSample_data()
     QTest::addColumn<QByteArray>("name");
     QTest::addColumn<QByteArray>("value");
 
-    QTest::newRow("open") << true << qint64(0) << quint64(0) << qint64(1) << QByteArray("kelvaro_line_open")
-                          << QByteArray("1");
+    QTest::newRow("open") << true << qint64(0) << quint64(0) << qint64(1)
+                          << QByteArray("kelvaro_line_open") << QByteArray("1");
     QTest::newRow("closed") << false << qint64(0) << quint64(0) << qint64(1)
                             << QByteArray("kelvaro_line_open") << QByteArray("0");
     QTest::newRow("silent 37 s") << true << qint64(37) << quint64(0) << qint64(1)
                                  << QByteArray("kelvaro_line_silent_seconds") << QByteArray("37");
-    QTest::newRow("reopened 12 times") << true << qint64(0) << quint64(12) << qint64(1)
-                                       << QByteArray("kelvaro_line_reopens_total")
-                                       << QByteArray("12");
+    QTest::newRow("reopened 12 times")
+        << true << qint64(0) << quint64(12) << qint64(1) << QByteArray("kelvaro_line_reopens_total")
+        << QByteArray("12");
     QTest::newRow("reopen count past 32 bits")
         << true << qint64(0) << quint64(5000000000) << qint64(1)
         << QByteArray("kelvaro_line_reopens_total") << QByteArray("5000000000");
@@ -222,15 +222,15 @@ void TestBoardMetrics::labelValue_escaped_data()
                                 << QByteArray("/var/lib/kelvaro/ttyUSB0");
     QTest::newRow("backslashes of a Windows path")
         << QStringLiteral("C:\\Boards\\A") << QByteArray("C:\\\\Boards\\\\A");
-    QTest::newRow("double quote") << QStringLiteral("/b/\"east\"")
-                                  << QByteArray("/b/\\\"east\\\"");
+    QTest::newRow("double quote") << QStringLiteral("/b/\"east\"") << QByteArray("/b/\\\"east\\\"");
     QTest::newRow("line feed") << QStringLiteral("/b/one\ntwo") << QByteArray("/b/one\\ntwo");
     QTest::newRow("backslash before a quote stays two escapes")
         << QStringLiteral("\\\"") << QByteArray("\\\\\\\"");
     QTest::newRow("backslash n is not a line feed")
         << QStringLiteral("/b\\n") << QByteArray("/b\\\\n");
     QTest::newRow("non-ASCII as UTF-8") << QStringLiteral("/srv/K\u00FChlraum \u00B0C")
-                                        << QByteArray("/srv/K\xC3\xBChlraum \xC2\xB0" "C");
+                                        << QByteArray("/srv/K\xC3\xBChlraum \xC2\xB0"
+                                                      "C");
     QTest::newRow("carriage return and tab as they are")
         << QStringLiteral("a\r\tb") << QByteArray("a\r\tb");
     QTest::newRow("empty") << QString() << QByteArray();
@@ -267,7 +267,8 @@ void TestBoardMetrics::everySample_hasItsHelpAndTypeFirst_andTheTextEndsWithALin
         QStringLiteral("^(kelvaro_[a-z_]+)\\{folder=\"[^\"]*\"(,[a-z_]+=\"[a-z_]+\")*\\} "
                        "(-?[0-9]+(\\.[0-9]+)?)$"));
     static const QRegularExpression help(QStringLiteral("^# HELP (kelvaro_[a-z_]+) \\S.*$"));
-    static const QRegularExpression type(QStringLiteral("^# TYPE (kelvaro_[a-z_]+) (gauge|counter)$"));
+    static const QRegularExpression type(
+        QStringLiteral("^# TYPE (kelvaro_[a-z_]+) (gauge|counter)$"));
 
     QSet<QString> declared;
     QString helped;

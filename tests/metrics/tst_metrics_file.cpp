@@ -4,7 +4,6 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-
 #include <atomic>
 #include <sys/stat.h>
 #include <thread>
@@ -78,7 +77,8 @@ void TestMetricsFile::write_replacesTheFileWhole_readableByEveryone()
         QVERIFY(old.open(QIODevice::WriteOnly));
         old.write(QByteArray(4096, 'x'));
         old.close();
-        QVERIFY(::chmod(QFile::encodeName(path).constData(), static_cast<mode_t>(existingMode)) == 0);
+        QVERIFY(::chmod(QFile::encodeName(path).constData(), static_cast<mode_t>(existingMode)) ==
+                0);
     }
     const QByteArray text = "# HELP kelvaro_line_open x\n# TYPE kelvaro_line_open gauge\n"
                             "kelvaro_line_open{folder=\"/b\"} 1\n";
