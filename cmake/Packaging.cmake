@@ -1,4 +1,4 @@
-# Installation beyond the two programs (whose install(TARGETS) rules sit beside them) and
+# Installation beyond the programs (whose install(TARGETS) rules sit beside them) and
 # the Debian package: `cmake --install <build>` or `cpack -G DEB --config
 # <build>/CPackConfig.cmake`.
 include(GNUInstallDirs)
@@ -8,6 +8,32 @@ install(FILES ${CMAKE_SOURCE_DIR}/packaging/kelvaro.desktop
 install(FILES ${CMAKE_SOURCE_DIR}/assets/icon.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
         RENAME kelvaro.svg)
+
+# The recorder as a service (component recorder-service, so that its files can be
+# installed and checked on their own): the unit template, its system user, and the udev
+# rule as an example only, since it starts a recorder for every USB serial adapter.
+# The unit names the program by its installed path, which is known only when installing
+# (`cmake --install --prefix ...`; /usr inside the .deb), so the unit is filled in then.
+set(KELVARO_SYSTEMD_UNIT_DIR "lib/systemd/system" CACHE STRING
+    "Where the recorder's systemd unit is installed, below the prefix")
+set(KELVARO_SYSUSERS_DIR "lib/sysusers.d" CACHE STRING
+    "Where the recorder's sysusers.d file is installed, below the prefix")
+if(IS_ABSOLUTE "${CMAKE_INSTALL_BINDIR}")
+  set(kelvaro_install_bindir "${CMAKE_INSTALL_BINDIR}")
+else()
+  set(kelvaro_install_bindir "\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}")
+endif()
+install(CODE "
+  set(CMAKE_INSTALL_FULL_BINDIR \"${kelvaro_install_bindir}\")
+  configure_file(\"${CMAKE_SOURCE_DIR}/packaging/kelvaro-recorder@.service.in\"
+                 \"${CMAKE_BINARY_DIR}/packaging/kelvaro-recorder@.service\" @ONLY)
+  file(INSTALL DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${KELVARO_SYSTEMD_UNIT_DIR}\" TYPE FILE
+       FILES \"${CMAKE_BINARY_DIR}/packaging/kelvaro-recorder@.service\")
+  " COMPONENT recorder-service)
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/kelvaro.sysusers
+        DESTINATION ${KELVARO_SYSUSERS_DIR} RENAME kelvaro.conf COMPONENT recorder-service)
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/60-kelvaro-recorder.rules
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/kelvaro/examples COMPONENT recorder-service)
 
 set(CPACK_PACKAGE_NAME "kelvaro")
 set(CPACK_PACKAGE_VENDOR "Kelvaro")
@@ -32,6 +58,15 @@ set(CPACK_DEBIAN_PACKAGE_SECTION "electronics")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Captions are fitted to their boxes with this font in mind.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-core")
+# The recorder's service needs systemd; node_exporter publishes its metrics file.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "systemd, prometheus-node-exporter")
+# postinst makes the service's user (systemd-sysusers) and reloads systemd; prerm stops
+# the running recorders when the package is removed.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${CMAKE_SOURCE_DIR}/packaging/postinst
+    ${CMAKE_SOURCE_DIR}/packaging/prerm
+    ${CMAKE_SOURCE_DIR}/packaging/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 set(CPACK_SOURCE_GENERATOR "TGZ")
 set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build/" "/demo/" "/\\\\.cache/")

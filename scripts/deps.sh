@@ -9,6 +9,7 @@ kelvaro_packages=(
   libgl-dev fonts-dejavu-core
   libbenchmark-dev
   dpkg-dev file  # the .deb: dpkg-shlibdeps works out its dependencies, file finds the programs
+  systemd  # the recorder's service files: systemd-analyze verify and security, systemd-sysusers
 )
 
 # Only for fuzz/run.sh: clang++ and its runtime libraries, libFuzzer among them.

@@ -11,7 +11,8 @@ QString folderForOperator(const QString& folder)
 }
 
 FileResult replaceFileAtomically(const QString& folder, const QString& fileName,
-                                 const QByteArray& bytes)
+                                 const QByteArray& bytes,
+                                 std::optional<QFileDevice::Permissions> permissions)
 {
     QSaveFile file(QDir(folder).filePath(fileName));
     // Never fall back to writing the old file in place: a failure half way would lose it.
@@ -26,6 +27,12 @@ FileResult replaceFileAtomically(const QString& folder, const QString& fileName,
     // wrote only part of it (a full disk), which would replace the file with a truncated one.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return failure(file.errorString());
+    // Set on the temporary file, so that the file never appears under its name with others.
+    if (permissions && !file.setPermissions(*permissions)) {
+        const QString why = file.errorString();
+        file.cancelWriting();
+        return failure(why);
+    }
     qint64 written = 0;
     while (written < bytes.size()) {
         const qint64 n = file.write(bytes.constData() + written, bytes.size() - written);
