@@ -5,6 +5,7 @@
 
 #include "core/kelv_main.h"
 #include "link/link_protocol.h"
+#include "store/settings_keeper.h"
 #include "values/display_texts.h"
 
 #include <QMainWindow>
@@ -26,6 +27,8 @@ class Frm_Calibration;
 class Frm_Cal_Timers;
 class Frm_Logging;
 class Frm_Settings;
+class ValueLabel;
+struct LogPass;
 
 class Frm_Main : public QMainWindow, public LinkHandler
 {
@@ -52,6 +55,7 @@ public:
     void mainTimer_Timer();
 
     LinkProtocol& link() { return m_link; }
+    SettingsKeeper& settingsKeeper() { return m_settings; }
     SerialPort& port() { return *m_port; }
 
     // LinkHandler
@@ -66,7 +70,9 @@ private:
     void buildMenus();
     void buildStatusBar();
     void applyWidth();
-    void saveSettings();
+    void reportSettings(const SettingsOutcome& outcome);
+    void showLogPass(const LogPass& pass);
+    void clearLogFailure();
     void showMessage(const QString& title, const QString& text);
     void updatePortToolTip();
 
@@ -85,14 +91,18 @@ private:
 
     Kelv_Main& m_state;
     QString m_folder;
+    SettingsKeeper m_settings;
     LinkProtocol m_link;
     SerialPort* m_port = nullptr;
 
     std::array<QLineEdit*, 10> m_inputs{};
-    std::array<QLabel*, 8> m_outputs{};
-    std::array<QLabel*, 20> m_direct{};
+    std::array<ValueLabel*, 8> m_outputs{};
+    std::array<ValueLabel*, 20> m_direct{};
     QPushButton* m_reset = nullptr;
     std::array<QLabel*, 5> m_panels{};
+    // The reason of the logging failure shown on the logging panel; empty while lines
+    // are written.
+    QString m_logFailure;
 
     QAction* m_mnuCtoF = nullptr;
     QAction* m_mnuDirectData = nullptr;
