@@ -168,7 +168,8 @@ void TestFrmMain::enterInBox_storesWordAndQueuesFrame_data()
     QTest::newRow("box 0, 114.8 F") << 0 << "114.8" << true << 17 << 4600;
     QTest::newRow("box 2, 50") << 2 << "50" << false << 11 << 5000;
     QTest::newRow("box 1, 0.50 keeps low byte 100") << 1 << "0.50" << false << 10 << 12900;
-    QTest::newRow("box 1, 32.90 F") << 1 << "32.90" << true << 10 << 50 * 256 + 100;
+    QTest::newRow("box 1, 0.90 F") << 1 << "0.90" << true << 10 << 50 * 256 + 100;
+    QTest::newRow("box 1, 1 F") << 1 << "1" << true << 10 << 56 * 256 + 100;
     QTest::newRow("box 7, 1:00") << 7 << "1:00" << false << 12 << 30;
     QTest::newRow("box 4, 0:00") << 4 << "0:00" << false << 16 << 0;
     QTest::newRow("box 9, 0:03") << 9 << "0:03" << false << 18 << 2;
