@@ -61,8 +61,7 @@ std::optional<RegisterWords> readParameters(QIODevice& device, QString* error)
     for (int k = 0; k < RegisterCount; ++k) {
         const QList<LineItem> items = splitItems(lines[k]);
         // The value is the item after the label; anything after it on the line is ignored.
-        const std::optional<double> number =
-            items.size() >= 2 ? valueItem(items[1]) : std::nullopt;
+        const std::optional<double> number = items.size() >= 2 ? valueItem(items[1]) : std::nullopt;
         if (!number)
             return fail(error,
                         QStringLiteral("Line %1 holds no number after its label.").arg(k + 1));

@@ -28,7 +28,7 @@ using Target = std::variant<Header, qint16*, qint32*, double*, bool*, QString*, 
 struct Slot
 {
     Target target;
-    QString name;      // how the operator knows the value, for a refused save
+    QString name;           // how the operator knows the value, for a refused save
     QString correctIn = {}; // the menu path of the window that changes it; empty: none
 };
 
@@ -66,7 +66,8 @@ std::vector<Slot> settingsSlots(Settings_Record& r)
             {&r.Log_Fields[i], QStringLiteral("name of logged field %1").arg(i + 1), InLogging});
     lineSlots.push_back({&r.Log_Event, QStringLiteral("logging event"), InLogging});
     lineSlots.push_back({Header{QLatin1String("[Acrobat]")}, {}});
-    lineSlots.push_back({&r.Acrobat_Path, QStringLiteral("reader path"), QStringLiteral("Help, Acrobat")});
+    lineSlots.push_back(
+        {&r.Acrobat_Path, QStringLiteral("reader path"), QStringLiteral("Help, Acrobat")});
     lineSlots.push_back({Header{QLatin1String("[Manuals]")}, {}});
     const QLatin1String manuals[ManualCount] = {QLatin1String("Operation"),
                                                 QLatin1String("Drawings"), QLatin1String("Source"),
@@ -327,8 +328,8 @@ QList<SettingsProblem> settingsProblems(const Settings_Record& record)
     for (std::size_t i = 0; i < lineSlots.size(); ++i) {
         QString refusal;
         if (!slotLine(lineSlots[i], refusal))
-            problems.append({static_cast<int>(i) + 1, heldText(lineSlots[i]), refusal,
-                             lineSlots[i].correctIn});
+            problems.append(
+                {static_cast<int>(i) + 1, heldText(lineSlots[i]), refusal, lineSlots[i].correctIn});
     }
     return problems;
 }

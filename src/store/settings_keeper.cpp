@@ -42,8 +42,7 @@ CommunicationSettings SettingsKeeper::communication(const Settings_Record& recor
             record.Comm_TimeOut};
 }
 
-SettingsOutcome SettingsKeeper::change(const std::function<void(Settings_Record&)>& edit,
-                                       Save save)
+SettingsOutcome SettingsKeeper::change(const std::function<void(Settings_Record&)>& edit, Save save)
 {
     Settings_Record next = m_record;
     edit(next);

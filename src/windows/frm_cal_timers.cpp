@@ -38,9 +38,9 @@ void addWrappedLabel(QWidget* parent, const QString& name, const QString& captio
 } // namespace
 
 Frm_Cal_Timers::Frm_Cal_Timers(SettingsKeeper& keeper, QWidget* parent)
-    : QWidget(parent), m_keeper(keeper),
-      m_messageHandler(
-          [this](const QString& text) { showOperatorMessage(this, windowTitle(), text); })
+    : QWidget(parent), m_keeper(keeper), m_messageHandler([this](const QString& text) {
+          showOperatorMessage(this, windowTitle(), text);
+      })
 {
     setupDialogWindow(this, QStringLiteral("Calibration of the Kelvaro Timers"), 5535, 3585);
     buildControls();

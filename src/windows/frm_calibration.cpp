@@ -89,9 +89,9 @@ QLineEdit* addValueRow(QGroupBox* frame, const QString& name, const QString& cap
 } // namespace
 
 Frm_Calibration::Frm_Calibration(SettingsKeeper& keeper, QWidget* parent)
-    : QWidget(parent), m_keeper(keeper),
-      m_messageHandler(
-          [this](const QString& text) { showOperatorMessage(this, windowTitle(), text); })
+    : QWidget(parent), m_keeper(keeper), m_messageHandler([this](const QString& text) {
+          showOperatorMessage(this, windowTitle(), text);
+      })
 {
     setupDialogWindow(this, QStringLiteral("Calibration of the Kelvaro NTC Thermistor"), 11685,
                       6600);

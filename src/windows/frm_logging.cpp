@@ -7,9 +7,9 @@
 #include <QComboBox>
 #include <QDate>
 #include <QEvent>
+#include <QGroupBox>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QGroupBox>
 #include <QPushButton>
 #include <QStringList>
 
@@ -126,11 +126,10 @@ void Frm_Logging::Cmb_Fields_Click(int index)
 
 bool Frm_Logging::eventFilter(QObject* watched, QEvent* event)
 {
-    const bool finishesEdit =
-        event->type() == QEvent::FocusOut ||
-        (event->type() == QEvent::KeyPress &&
-         (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Return ||
-          static_cast<QKeyEvent*>(event)->key() == Qt::Key_Enter));
+    const bool finishesEdit = event->type() == QEvent::FocusOut ||
+                              (event->type() == QEvent::KeyPress &&
+                               (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Return ||
+                                static_cast<QKeyEvent*>(event)->key() == Qt::Key_Enter));
     if (!finishesEdit)
         return QWidget::eventFilter(watched, event);
     auto* box = qobject_cast<QComboBox*>(watched);

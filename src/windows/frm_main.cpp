@@ -551,8 +551,7 @@ void Frm_Main::openManual(int index)
 template <class Window> void Frm_Main::showWindow(QPointer<Window>& window)
 {
     if (!window) {
-        if constexpr (std::is_constructible_v<Window, const Kelv_Main&, SettingsKeeper&,
-                                              QWidget*>)
+        if constexpr (std::is_constructible_v<Window, const Kelv_Main&, SettingsKeeper&, QWidget*>)
             window = new Window(m_state, m_settings, this);
         else if constexpr (std::is_constructible_v<Window, SettingsKeeper&, QWidget*>)
             window = new Window(m_settings, this);

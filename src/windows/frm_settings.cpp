@@ -98,8 +98,8 @@ void Frm_Settings::Cmd_Ok_Click()
     }
 
     const CommunicationSettings values{static_cast<qint16>(*port), *baud,
-                                       Cmb_RTS->currentText() == Yes,
-                                       Cmb_DTR->currentText() == Yes, static_cast<qint16>(*timeOut)};
+                                       Cmb_RTS->currentText() == Yes, Cmb_DTR->currentText() == Yes,
+                                       static_cast<qint16>(*timeOut)};
     // A failed save keeps the dialog open, so the message stays beside the entries it
     // concerns and the operator can press Ok again once the cause is fixed.
     const SettingsOutcome outcome = m_keeper.setCommunication(values);

@@ -198,10 +198,14 @@ void TestFaultsHostile::helpEntry_opensItsOwnManual_data()
 {
     QTest::addColumn<QString>("menu");
     QTest::addColumn<QString>("manual");
-    QTest::newRow("Operation") << "mnuOperation" << "operation.pdf";
-    QTest::newRow("Modes") << "mnuModes" << "modes.pdf";
-    QTest::newRow("Drawings") << "mnuDrawings" << "drawings.pdf";
-    QTest::newRow("Source") << "mnuSource" << "source.pdf";
+    QTest::newRow("Operation") << "mnuOperation"
+                               << "operation.pdf";
+    QTest::newRow("Modes") << "mnuModes"
+                           << "modes.pdf";
+    QTest::newRow("Drawings") << "mnuDrawings"
+                              << "drawings.pdf";
+    QTest::newRow("Source") << "mnuSource"
+                            << "source.pdf";
 }
 
 void TestFaultsHostile::helpEntry_opensItsOwnManual()

@@ -100,8 +100,8 @@ void TestParameterFile::load_data()
     QTest::newRow("empty file") << QByteArray() << false << u"empty"_s;
     QTest::newRow("short file") << fileOf(lines.mid(0, 19)) << false << u"after 19"_s;
     QTest::newRow("letters for a value") << withLine(7, "\"Param6\",abc") << false << u"Line 7"_s;
-    QTest::newRow("quoted number: the number") << withLine(7, "\"Param6\",\"300\"") << true
-                                                << QString();
+    QTest::newRow("quoted number: the number")
+        << withLine(7, "\"Param6\",\"300\"") << true << QString();
     QTest::newRow("quoted number with blanks")
         << withLine(7, "\"Param6\",\" 300 \"") << true << QString();
     QTest::newRow("quoted text") << withLine(7, "\"Param6\",\"abc\"") << false << u"Line 7"_s;

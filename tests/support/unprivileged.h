@@ -43,10 +43,9 @@ inline QString runCurrentTestAsNobody()
     child.setProcessEnvironment(environment);
     child.setWorkingDirectory(QStringLiteral("/tmp"));
     child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(setpriv,
-                {QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
-                 QStringLiteral("--clear-groups"), QCoreApplication::applicationFilePath(),
-                 selector});
+    child.start(setpriv, {QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
+                          QStringLiteral("--clear-groups"), QCoreApplication::applicationFilePath(),
+                          selector});
     if (!child.waitForFinished(60000))
         return QStringLiteral("the unprivileged run did not finish: %1").arg(child.errorString());
     const QString output = QString::fromLocal8Bit(child.readAll());
@@ -61,12 +60,12 @@ inline QString runCurrentTestAsNobody()
 
 // At the top of a test function that must not run as root: as root, runs it as nobody
 // instead and returns with that outcome.
-#define KELVARO_RUN_UNPRIVILEGED()                                                             \
-    do {                                                                                       \
-        if (kelvaro::test::runsAsRoot()) {                                                     \
-            const QString kelvaroFailure = kelvaro::test::runCurrentTestAsNobody();            \
-            if (!kelvaroFailure.isEmpty())                                                     \
-                QFAIL(qPrintable(kelvaroFailure));                                             \
-            return;                                                                            \
-        }                                                                                      \
+#define KELVARO_RUN_UNPRIVILEGED()                                                                 \
+    do {                                                                                           \
+        if (kelvaro::test::runsAsRoot()) {                                                         \
+            const QString kelvaroFailure = kelvaro::test::runCurrentTestAsNobody();                \
+            if (!kelvaroFailure.isEmpty())                                                         \
+                QFAIL(qPrintable(kelvaroFailure));                                                 \
+            return;                                                                                \
+        }                                                                                          \
     } while (false)

@@ -114,7 +114,8 @@ void TestTemperature::hysteresis_data()
     QTest::addColumn<std::optional<qint32>>("byte");
     QTest::newRow("0.50 C") << "0.50" << false << std::optional<qint32>(50);
     QTest::newRow("0.10 C") << "0.10" << false << std::optional<qint32>(10);
-    QTest::newRow("0.90 F is 0.50 C: the scale only") << "0.90" << true << std::optional<qint32>(50);
+    QTest::newRow("0.90 F is 0.50 C: the scale only")
+        << "0.90" << true << std::optional<qint32>(50);
     QTest::newRow("0.18 F is 0.10 C") << "0.18" << true << std::optional<qint32>(10);
     QTest::newRow("1 F") << "1" << true << std::optional<qint32>(56);
     QTest::newRow("4.59 F highest") << "4.59" << true << std::optional<qint32>(255);

@@ -46,8 +46,8 @@ struct Opened
     explicit Opened(const Settings_Record& settings = designSettings(), QString folder = {})
     {
         state.settings = settings;
-        keeper =
-            std::make_unique<SettingsKeeper>(state.settings, folder.isEmpty() ? dir.path() : folder);
+        keeper = std::make_unique<SettingsKeeper>(state.settings,
+                                                  folder.isEmpty() ? dir.path() : folder);
         window = new Frm_Calibration(*keeper);
         window->setMessageHandler([this](const QString& text) { messages << text; });
         window->show();

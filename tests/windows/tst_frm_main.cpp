@@ -488,7 +488,9 @@ void TestFrmMain::refresh_everyLabelAndBoxFollowsTheImage()
                                   QString::number(2 * round),
                                   round == 1 ? QStringLiteral("On") : QStringLiteral("Off"),
                                   r,
-                                  QStringLiteral("%1:%2").arg((round * 30) / 60).arg((round * 30) % 60, 2, 10, QLatin1Char('0')),
+                                  QStringLiteral("%1:%2")
+                                      .arg((round * 30) / 60)
+                                      .arg((round * 30) % 60, 2, 10, QLatin1Char('0')),
                                   QStringLiteral("%1:00").arg(round)};
         for (int i = 0; i < 8; ++i)
             QCOMPARE(p.label(QStringLiteral("Lbl_Outputs_%1").arg(i))->text(), outputs[i]);
@@ -583,7 +585,8 @@ void TestFrmMain::refusedLoggingChoice_doesNotPoisonLaterSaves()
     QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("Cmd_Ok")), Qt::LeftButton);
     auto* refusal = dialog->findChild<QMessageBox*>();
     QVERIFY(refusal);
-    QVERIFY2(refusal->text().contains(QStringLiteral("logged field 1")), qPrintable(refusal->text()));
+    QVERIFY2(refusal->text().contains(QStringLiteral("logged field 1")),
+             qPrintable(refusal->text()));
     QCOMPARE(refusal->text().count(QStringLiteral("not saved")), 0);
     delete refusal;
     QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("Cmd_Cancel")),
