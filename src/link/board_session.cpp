@@ -2,7 +2,6 @@
 
 #include "core/event_names.h"
 #include "core/field_names.h"
-#include "store/settings_file.h"
 
 namespace kelvaro {
 
@@ -12,8 +11,12 @@ constexpr std::chrono::milliseconds RefreshInterval{2000};
 
 BoardSession::BoardSession(Kelv_Main& state, QString folder, QObject* parent)
     : QObject(parent), m_state(state), m_folder(std::move(folder)),
-      m_link(state.link, state.registers)
+      m_settingsKeeper(state.settings, m_folder), m_link(state.link, state.registers)
 {
+    connect(&m_settingsKeeper, &SettingsKeeper::communicationChanged, this, [this] {
+        if (isRunning())
+            applyCommunication();
+    });
     m_refreshTimer.setInterval(RefreshInterval);
     connect(&m_refreshTimer, &QTimer::timeout, this, &BoardSession::refreshTick);
 }
@@ -31,7 +34,7 @@ void BoardSession::start()
     m_link.resetFlags();
     Init_Field_Names(m_state.Field_Names);
     Init_Event_Names(m_state.Event_Names);
-    LoadSettings(m_state.settings, m_folder);
+    m_settingsKeeper.load();
     m_link.setStallTimeout(std::chrono::seconds(m_state.settings.Comm_TimeOut));
     m_link.open(portSettings(), m_folder);
     m_state.link.Inputs_Loaded = false;

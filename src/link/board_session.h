@@ -6,6 +6,7 @@
 #include "core/kelv_main.h"
 #include "link/board_link.h"
 #include "logging/log_recorder.h"
+#include "store/settings_keeper.h"
 
 #include <QObject>
 #include <QString>
@@ -36,7 +37,8 @@ public:
     bool isRunning() const { return m_refreshTimer.isActive(); }
 
     // Closes the line and opens it with the communication settings of the record (port,
-    // speed, line levels, stall time-out), keeping a frame queued for the board.
+    // speed, line levels, stall time-out), keeping a frame queued for the board. Runs by
+    // itself when the settings keeper changes them.
     void applyCommunication();
 
     // One refresh: refresh() for whoever shows the image, then, when logging is on and the
@@ -47,6 +49,8 @@ public:
     const Kelv_Main& state() const { return m_state; }
     const QString& folder() const { return m_folder; }
     BoardLink& link() { return m_link; }
+    // The one owner of the settings record: every change goes through it.
+    SettingsKeeper& settingsKeeper() { return m_settingsKeeper; }
     const BoardLink& link() const { return m_link; }
     // The port settings the record (and a device given to setDevice) make.
     PortSettings portSettings() const;
@@ -66,6 +70,7 @@ private:
     Kelv_Main& m_state;
     QString m_folder;
     QString m_device;
+    SettingsKeeper m_settingsKeeper;
     BoardLink m_link;
     QTimer m_refreshTimer;
     Clock m_clock = systemClock;

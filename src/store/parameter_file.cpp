@@ -20,6 +20,23 @@ std::optional<RegisterWords> fail(QString* error, const QString& why)
     return std::nullopt;
 }
 
+// A value item as a hand edit or the original program may have left it: empty reads as
+// 0, and a number in quotes as that number. Anything else must be a plain number.
+std::optional<double> valueItem(const LineItem& item)
+{
+    switch (item.kind) {
+    case LineItem::Kind::Empty:
+        return 0.0;
+    case LineItem::Kind::Quoted: {
+        const QString text = item.text.trimmed();
+        return text.isEmpty() ? std::optional<double>(0.0) : parsePlainNumber(text);
+    }
+    case LineItem::Kind::Bare:
+        break;
+    }
+    return parsePlainNumber(item.text);
+}
+
 // Twenty lines of a label (quoted or not, never checked) and a value each. Only the
 // first twenty lines are read, each of bounded length, whatever the file holds.
 std::optional<RegisterWords> readParameters(QIODevice& device, QString* error)
@@ -44,10 +61,7 @@ std::optional<RegisterWords> readParameters(QIODevice& device, QString* error)
     for (int k = 0; k < RegisterCount; ++k) {
         const QList<LineItem> items = splitItems(lines[k]);
         // The value is the item after the label; anything after it on the line is ignored.
-        const std::optional<double> number =
-            items.size() >= 2 && items[1].kind == LineItem::Kind::Bare
-                ? parsePlainNumber(items[1].text)
-                : std::nullopt;
+        const std::optional<double> number = items.size() >= 2 ? valueItem(items[1]) : std::nullopt;
         if (!number)
             return fail(error,
                         QStringLiteral("Line %1 holds no number after its label.").arg(k + 1));

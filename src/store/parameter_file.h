@@ -22,7 +22,9 @@ FileResult SaveParameters(const RegisterWords& words, const QString& folder);
 // twenty values were read, otherwise the reason says why. Reads at most the first twenty
 // lines, each at most 64 KiB long, whatever the file holds. Each line needs a label
 // (quoted or not, never checked), a comma and a number; a fraction rounds half to even,
-// and the value must fit 32 signed bits. Anything after the value on a line is ignored.
+// and the value must fit 32 signed bits. An empty value reads as 0 and a quoted number
+// as that number, as a file edited by hand may hold them. Anything after the value on a
+// line is ignored.
 FileResult LoadParameters(RegisterWords& words, const QString& folder);
 
 QByteArray parametersFileBytes(const RegisterWords& words);

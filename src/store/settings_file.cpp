@@ -28,8 +28,13 @@ using Target = std::variant<Header, qint16*, qint32*, double*, bool*, QString*, 
 struct Slot
 {
     Target target;
-    QString name; // how the operator knows the value, for a refused save
+    QString name;           // how the operator knows the value, for a refused save
+    QString correctIn = {}; // the menu path of the window that changes it; empty: none
 };
+
+const QString InThermistor = QStringLiteral("Tools, Calibration, Thermistor");
+const QString InTimers = QStringLiteral("Tools, Calibration, Timers Duration");
+const QString InLogging = QStringLiteral("Logging, Settings");
 
 // The record's values in file order, one per line.
 std::vector<Slot> settingsSlots(Settings_Record& r)
@@ -42,26 +47,27 @@ std::vector<Slot> settingsSlots(Settings_Record& r)
         {&r.Comm_DTR, QStringLiteral("DTR setting")},
         {&r.Comm_TimeOut, QStringLiteral("time-out")},
         {Header{QLatin1String("[Thermistor]")}, {}},
-        {&r.Ntc_T0, QStringLiteral("thermistor T0 value")},
-        {&r.Ntc_R0, QStringLiteral("thermistor R0 value")},
-        {&r.Ntc_MinTH, QStringLiteral("lowest thermistor temperature")},
-        {&r.Ntc_MaxTH, QStringLiteral("highest thermistor temperature")},
-        {&r.Ntc_R25, QStringLiteral("thermistor R25 value")},
-        {&r.Ntc_B, QStringLiteral("thermistor B value")},
+        {&r.Ntc_T0, QStringLiteral("thermistor T0 value"), InThermistor},
+        {&r.Ntc_R0, QStringLiteral("thermistor R0 value"), InThermistor},
+        {&r.Ntc_MinTH, QStringLiteral("lowest thermistor temperature"), InThermistor},
+        {&r.Ntc_MaxTH, QStringLiteral("highest thermistor temperature"), InThermistor},
+        {&r.Ntc_R25, QStringLiteral("thermistor R25 value"), InThermistor},
+        {&r.Ntc_B, QStringLiteral("thermistor B value"), InThermistor},
         {Header{QLatin1String("[Timers]")}, {}},
-        {&r.Timer_SetTimeOn, QStringLiteral("timer test's set time on")},
-        {&r.Timer_ActTimeOn, QStringLiteral("timer test's actual time on")},
-        {&r.Timer_CalValue, QStringLiteral("timers calculation value")},
+        {&r.Timer_SetTimeOn, QStringLiteral("timer test's set time on"), InTimers},
+        {&r.Timer_ActTimeOn, QStringLiteral("timer test's actual time on"), InTimers},
+        {&r.Timer_CalValue, QStringLiteral("timers calculation value"), InTimers},
         {Header{QLatin1String("[Logging]")}, {}},
-        {&r.Log_Active, QStringLiteral("logging switch")},
-        {&r.Log_NameFormat, QStringLiteral("log file-name format")},
+        {&r.Log_Active, QStringLiteral("logging switch"), QStringLiteral("Logging, Start")},
+        {&r.Log_NameFormat, QStringLiteral("log file-name format"), InLogging},
     };
     for (int i = 0; i < LogFieldCount; ++i)
         lineSlots.push_back(
-            {&r.Log_Fields[i], QStringLiteral("name of logged field %1").arg(i + 1)});
-    lineSlots.push_back({&r.Log_Event, QStringLiteral("logging event")});
+            {&r.Log_Fields[i], QStringLiteral("name of logged field %1").arg(i + 1), InLogging});
+    lineSlots.push_back({&r.Log_Event, QStringLiteral("logging event"), InLogging});
     lineSlots.push_back({Header{QLatin1String("[Acrobat]")}, {}});
-    lineSlots.push_back({&r.Acrobat_Path, QStringLiteral("reader path")});
+    lineSlots.push_back(
+        {&r.Acrobat_Path, QStringLiteral("reader path"), QStringLiteral("Help, Acrobat")});
     lineSlots.push_back({Header{QLatin1String("[Manuals]")}, {}});
     const QLatin1String manuals[ManualCount] = {QLatin1String("Operation"),
                                                 QLatin1String("Drawings"), QLatin1String("Source"),
@@ -89,11 +95,10 @@ std::optional<QString> unwritableText(const QString& text, const QString& name)
 {
     if (text.contains(u'"'))
         return QStringLiteral("The %1 contains a double quote (\"), which Settings.txt cannot "
-                              "hold. The settings were not saved.")
+                              "hold.")
             .arg(name);
     if (text.contains(u'\n') || text.contains(u'\r'))
-        return QStringLiteral("The %1 contains a line break, which Settings.txt cannot hold. "
-                              "The settings were not saved.")
+        return QStringLiteral("The %1 contains a line break, which Settings.txt cannot hold.")
             .arg(name);
     return std::nullopt;
 }
@@ -103,8 +108,7 @@ std::optional<QString> unwritableNumber(double value, const QString& name)
 {
     if (std::isfinite(value))
         return std::nullopt;
-    return QStringLiteral("The %1 is not a finite number, which Settings.txt cannot hold. "
-                          "The settings were not saved.")
+    return QStringLiteral("The %1 is not a finite number, which Settings.txt cannot hold.")
         .arg(name);
 }
 
@@ -150,6 +154,26 @@ std::optional<QString> slotLine(const Slot& slot, QString& refusal)
                 if (refuse(unwritableNumber(value.toNumber(), slot.name)))
                     return std::nullopt;
                 return plainNumberText(value.toNumber());
+            }
+        },
+        slot.target);
+}
+
+// The value a slot holds as text, to tell one unwritable value from another.
+QString heldText(const Slot& slot)
+{
+    return std::visit(
+        [](const auto& target) -> QString {
+            using T = std::decay_t<decltype(target)>;
+            if constexpr (std::is_same_v<T, QString*>) {
+                return *target;
+            } else if constexpr (std::is_same_v<T, double*>) {
+                return QString::number(*target, 'g', 17);
+            } else if constexpr (std::is_same_v<T, LooseValue*>) {
+                return target->isText() ? target->toText()
+                                        : QString::number(target->toNumber(), 'g', 17);
+            } else {
+                return QString();
             }
         },
         slot.target);
@@ -288,12 +312,26 @@ QByteArray settingsFileBytes(const Settings_Record& record, QString* error)
         const std::optional<QString> line = slotLine(slot, refusal);
         if (!line) {
             if (error)
-                *error = refusal;
+                *error = refusal + QStringLiteral(" The settings were not saved.");
             return {};
         }
         text += *line + QLatin1String("\r\n");
     }
     return encodeFileText(text);
+}
+
+QList<SettingsProblem> settingsProblems(const Settings_Record& record)
+{
+    Settings_Record copy = record;
+    const std::vector<Slot> lineSlots = settingsSlots(copy);
+    QList<SettingsProblem> problems;
+    for (std::size_t i = 0; i < lineSlots.size(); ++i) {
+        QString refusal;
+        if (!slotLine(lineSlots[i], refusal))
+            problems.append(
+                {static_cast<int>(i) + 1, heldText(lineSlots[i]), refusal, lineSlots[i].correctIn});
+    }
+    return problems;
 }
 
 bool parseSettings(Settings_Record& record, const QByteArray& bytes)

@@ -5,6 +5,7 @@
 #include "store/file_result.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 namespace kelvaro {
@@ -36,6 +37,20 @@ FileResult SaveSettings(const Settings_Record& record, const QString& folder);
 // The file's bytes for `record` (CR LF lines, "." decimals); empty when a value cannot be
 // written, with `error` naming the field.
 QByteArray settingsFileBytes(const Settings_Record& record, QString* error = nullptr);
+// A value of a record that Settings.txt cannot hold.
+struct SettingsProblem
+{
+    int line = 0;      // its line in Settings.txt, from 1
+    QString value;     // the value as held, to tell it from another unwritable value
+    QString reason;    // for the operator: "The reader path contains a double quote ..."
+    QString correctIn; // the menu path of the window that changes it; empty when none does
+    bool operator==(const SettingsProblem&) const = default;
+};
+
+// Every value of `record` that SaveSettings would refuse, in file order; empty when the
+// record can be written.
+QList<SettingsProblem> settingsProblems(const Settings_Record& record);
+
 // Parses file bytes as LoadSettings does.
 bool parseSettings(Settings_Record& record, const QByteArray& bytes);
 

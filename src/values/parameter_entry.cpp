@@ -39,7 +39,10 @@ QString accepted(const EntryBox& box, const DisplayUnits& units)
             .arg(shownTemperature(-327.68, units), shownTemperature(327.67, units));
     case EntryKind::Hysteresis:
         return QStringLiteral("a hysteresis from %1 to %2")
-            .arg(shownTemperature(0.0, units), shownTemperature(2.55, units));
+            .arg(hysteresisText(0, units.Use_Fahrenheit, units.locale) +
+                     Temp_Unit_Suffix(units.Use_Fahrenheit),
+                 hysteresisText(255, units.Use_Fahrenheit, units.locale) +
+                     Temp_Unit_Suffix(units.Use_Fahrenheit));
     case EntryKind::Duration:
         if (units.calibration <= 0)
             return QStringLiteral("a relay time, but the timer calibration value (%1) must be "

@@ -66,9 +66,16 @@ QString temperatureWordText(qint32 word, bool Use_Fahrenheit, const QLocale& loc
     return hundredthsText(signedTemperature(word), Use_Fahrenheit, locale);
 }
 
+// A hysteresis is a difference of two temperatures: the 9/5 scale applies, the +32
+// offset does not (0.50 °C of hysteresis is 0.90 °F).
+double hysteresisToDisplay(double celsius, bool Use_Fahrenheit)
+{
+    return Use_Fahrenheit ? 9.0 / 5.0 * celsius : celsius;
+}
+
 QString hysteresisText(qint32 byte, bool Use_Fahrenheit, const QLocale& locale)
 {
-    return hundredthsText(byte, Use_Fahrenheit, locale);
+    return formatTwoDecimals(hysteresisToDisplay(Word_To_Celsius(byte), Use_Fahrenheit), locale);
 }
 
 std::optional<qint32> temperatureWordFromText(const QString& text, bool Use_Fahrenheit,
@@ -83,7 +90,11 @@ std::optional<qint32> temperatureWordFromText(const QString& text, bool Use_Fahr
 std::optional<qint32> hysteresisFromText(const QString& text, bool Use_Fahrenheit,
                                          const QLocale& locale)
 {
-    const std::optional<qint32> v = hundredthsFromText(text, Use_Fahrenheit, locale);
+    const std::optional<double> x = readLocaleNumber(text, locale);
+    if (!x)
+        return std::nullopt;
+    const double celsius = Use_Fahrenheit ? *x * (5.0 / 9.0) : *x;
+    const std::optional<qint32> v = roundToInteger<qint32>(celsius * 100.0);
     if (!v || *v < 0 || *v > 255)
         return std::nullopt;
     return v;

@@ -23,7 +23,9 @@ qint32 signedTemperature(qint32 word);
 // Register value to shown number, "##0.00" in the shown unit (no suffix).
 // `word` is a temperature word; it is read signed.
 QString temperatureWordText(qint32 word, bool Use_Fahrenheit, const QLocale& locale);
-// The same for the hysteresis byte (0..255), which is never negative.
+// A hysteresis is a temperature difference: in Fahrenheit it takes the 9/5 scale only.
+double hysteresisToDisplay(double celsius, bool Use_Fahrenheit);
+// The hysteresis byte (0..255, never negative) as shown: 50 is 0.50 or 0.90 (°F).
 QString hysteresisText(qint32 byte, bool Use_Fahrenheit, const QLocale& locale);
 
 // Typed text in the shown unit to a temperature word, the 16-bit two's-complement
@@ -31,7 +33,8 @@ QString hysteresisText(qint32 byte, bool Use_Fahrenheit, const QLocale& locale);
 // or a temperature outside -327.68..327.67 °C.
 std::optional<qint32> temperatureWordFromText(const QString& text, bool Use_Fahrenheit,
                                               const QLocale& locale);
-// Typed text to the hysteresis byte, 0..255 hundredths of a degree; no value otherwise.
+// Typed text to the hysteresis byte, 0..255 hundredths of a degree, the 9/5 scale alone
+// undone in Fahrenheit (0.90 gives 50); no value otherwise.
 std::optional<qint32> hysteresisFromText(const QString& text, bool Use_Fahrenheit,
                                          const QLocale& locale);
 

@@ -2,7 +2,6 @@
 
 #include "calibration/timer_calibration.h"
 #include "core/rounding.h"
-#include "store/settings_file.h"
 #include "values/duration.h"
 #include "values/locale_numbers.h"
 #include "values/parameter_values.h"
@@ -38,10 +37,10 @@ void addWrappedLabel(QWidget* parent, const QString& name, const QString& captio
 
 } // namespace
 
-Frm_Cal_Timers::Frm_Cal_Timers(Kelv_Main& state, QString folder, QWidget* parent)
-    : QWidget(parent), m_state(state), m_folder(std::move(folder)),
-      m_messageHandler(
-          [this](const QString& text) { showOperatorMessage(this, windowTitle(), text); })
+Frm_Cal_Timers::Frm_Cal_Timers(SettingsKeeper& keeper, QWidget* parent)
+    : QWidget(parent), m_keeper(keeper), m_messageHandler([this](const QString& text) {
+          showOperatorMessage(this, windowTitle(), text);
+      })
 {
     setupDialogWindow(this, QStringLiteral("Calibration of the Kelvaro Timers"), 5535, 3585);
     buildControls();
@@ -105,7 +104,7 @@ void Frm_Cal_Timers::addStepTexts()
 
 void Frm_Cal_Timers::loadSettings()
 {
-    const Settings_Record& s = m_state.settings;
+    const Settings_Record& s = m_keeper.settings();
     // The value the duration conversions use: an unset value is the nominal 10000.
     m_Txt_CalTimers->setText(operatorLocale().toString(calibrationValue(s.Timer_CalValue)));
     m_Txt_TimeOn->setText(durationText(s.Timer_SetTimeOn.toNumber()));
@@ -152,13 +151,9 @@ void Frm_Cal_Timers::Command1_Click()
         return;
     }
 
-    Settings_Record& s = m_state.settings;
-    s.Timer_CalValue = LooseValue::number(*value);
-    s.Timer_SetTimeOn = LooseValue::number(*set);
-    s.Timer_ActTimeOn = *actual;
-    const FileResult saved = SaveSettings(s, m_folder);
-    if (!saved) {
-        showMessage(QStringLiteral("The settings were not saved: %1").arg(saved.reason));
+    const SettingsOutcome outcome = m_keeper.setTimers({*value, *set, *actual});
+    if (!outcome) {
+        showMessage(outcome.message);
         return;
     }
     close();

@@ -2,7 +2,7 @@
 // The timer calibration window: a relay time set on the board and the time measured with
 // a stopwatch give the calibration value every relay-time conversion uses.
 
-#include "core/kelv_main.h"
+#include "store/settings_keeper.h"
 
 #include <QString>
 #include <QWidget>
@@ -19,9 +19,8 @@ public:
     // Operator messages go here; by default a message box over the window.
     using MessageHandler = std::function<void(const QString& text)>;
 
-    // `folder` is the working directory that holds Settings.txt. The boxes are filled
-    // from `state.settings`.
-    Frm_Cal_Timers(Kelv_Main& state, QString folder, QWidget* parent = nullptr);
+    // The boxes are filled from the keeper's record.
+    explicit Frm_Cal_Timers(SettingsKeeper& keeper, QWidget* parent = nullptr);
 
     void setMessageHandler(MessageHandler handler) { m_messageHandler = std::move(handler); }
 
@@ -34,8 +33,7 @@ private:
     void Command2_Click();
     void showMessage(const QString& text);
 
-    Kelv_Main& m_state;
-    QString m_folder;
+    SettingsKeeper& m_keeper;
     MessageHandler m_messageHandler;
 
     QLineEdit* m_Txt_TimeOn = nullptr;

@@ -1,7 +1,6 @@
 #include "windows/frm_calibration.h"
 
 #include "calibration/thermistor.h"
-#include "store/settings_file.h"
 #include "values/locale_numbers.h"
 #include "windows/operator_message.h"
 #include "windows/twips.h"
@@ -89,10 +88,10 @@ QLineEdit* addValueRow(QGroupBox* frame, const QString& name, const QString& cap
 
 } // namespace
 
-Frm_Calibration::Frm_Calibration(Kelv_Main& state, QString folder, QWidget* parent)
-    : QWidget(parent), m_state(state), m_folder(std::move(folder)),
-      m_messageHandler(
-          [this](const QString& text) { showOperatorMessage(this, windowTitle(), text); })
+Frm_Calibration::Frm_Calibration(SettingsKeeper& keeper, QWidget* parent)
+    : QWidget(parent), m_keeper(keeper), m_messageHandler([this](const QString& text) {
+          showOperatorMessage(this, windowTitle(), text);
+      })
 {
     setupDialogWindow(this, QStringLiteral("Calibration of the Kelvaro NTC Thermistor"), 11685,
                       6600);
@@ -202,7 +201,7 @@ void Frm_Calibration::addStepTexts()
 
 void Frm_Calibration::loadSettings()
 {
-    const Settings_Record& s = m_state.settings;
+    const Settings_Record& s = m_keeper.settings();
     if (noThermistorSettings(s)) {
         m_R0->setText(plainText(DesignR0));
         m_T0->setText(plainText(DesignT0));
@@ -250,13 +249,7 @@ QString Frm_Calibration::calibrate()
         return QStringLiteral("The NTC array was not calculated: %1").arg(*refusal);
     const ThermistorTable& table = std::get<ThermistorTable>(result);
 
-    Settings_Record& s = m_state.settings;
-    s.Ntc_T0 = in.T0;
-    s.Ntc_R0 = LooseValue::number(in.R0);
-    s.Ntc_MinTH = LooseValue::number(in.MinTH);
-    s.Ntc_MaxTH = in.MaxTH;
-    s.Ntc_R25 = LooseValue::number(in.R25);
-    s.Ntc_B = LooseValue::number(in.B);
+    m_keeper.applyThermistor({in.T0, in.R0, in.MinTH, in.MaxTH, in.R25, in.B});
 
     m_NTC_arr->setPlainText(table.curveText);
 
@@ -296,9 +289,9 @@ void Frm_Calibration::Calibrate_Click()
 
 void Frm_Calibration::Command1_Click()
 {
-    const FileResult saved = SaveSettings(m_state.settings, m_folder);
-    if (!saved) {
-        showMessage(QStringLiteral("The settings were not saved: %1").arg(saved.reason));
+    const SettingsOutcome outcome = m_keeper.save();
+    if (!outcome) {
+        showMessage(outcome.message);
         return;
     }
     close();

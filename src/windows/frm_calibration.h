@@ -2,7 +2,7 @@
 // The thermistor calibration window: the NE555 stage's resistor, shorted pulse and the
 // thermistor's data in, the board's EEPROM curve table and a chart of it out.
 
-#include "core/kelv_main.h"
+#include "store/settings_keeper.h"
 
 #include <QString>
 #include <QWidget>
@@ -23,9 +23,8 @@ public:
     // Operator messages go here; by default a message box over the window.
     using MessageHandler = std::function<void(const QString& text)>;
 
-    // `folder` is the working directory that holds Settings.txt. The boxes are filled
-    // from `state.settings` and the table is calculated at once.
-    Frm_Calibration(Kelv_Main& state, QString folder, QWidget* parent = nullptr);
+    // The boxes are filled from the keeper's record and the table is calculated at once.
+    explicit Frm_Calibration(SettingsKeeper& keeper, QWidget* parent = nullptr);
 
     void setMessageHandler(MessageHandler handler) { m_messageHandler = std::move(handler); }
 
@@ -42,8 +41,7 @@ private:
     void Command2_Click();
     void showMessage(const QString& text);
 
-    Kelv_Main& m_state;
-    QString m_folder;
+    SettingsKeeper& m_keeper;
     MessageHandler m_messageHandler;
 
     QLineEdit* m_R0 = nullptr;

@@ -1,13 +1,15 @@
 #include "windows/frm_logging.h"
 
 #include "logging/log_recorder.h"
-#include "store/settings_file.h"
 #include "windows/operator_message.h"
 #include "windows/window_style.h"
 
 #include <QComboBox>
 #include <QDate>
+#include <QEvent>
 #include <QGroupBox>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QStringList>
 
@@ -25,8 +27,8 @@ template <std::size_t N> QStringList listOf(const std::array<QString, N>& table)
 
 } // namespace
 
-Frm_Logging::Frm_Logging(Kelv_Main& state, QString folder, QWidget* parent)
-    : QWidget(parent), m_state(state), m_folder(std::move(folder))
+Frm_Logging::Frm_Logging(const Kelv_Main& state, SettingsKeeper& keeper, QWidget* parent)
+    : QWidget(parent), m_state(state), m_keeper(keeper)
 {
     setupDialogWindow(this, tr("Logging Control"), 4575, 5775);
     buildControls();
@@ -53,8 +55,15 @@ void Frm_Logging::buildControls()
         QComboBox* box = addEditableList(fieldFrame, QStringLiteral("Cmb_Fields_%1").arg(i), {},
                                          1440, 180 + 360 * i, 2895, 315);
         // Only a pick from the list runs the choice rule; typing and the texts set at
-        // opening do not.
-        connect(box, &QComboBox::activated, this, [this, i] { Cmb_Fields_Click(i); });
+        // opening do not. A typed text that matches an entry makes the box send
+        // `activated` when the typing is finished (focus out, Enter): the filter marks
+        // that moment so the signal is not taken for a choice.
+        connect(box, &QComboBox::activated, this, [this, box, i] {
+            if (m_finishingEdit != box)
+                Cmb_Fields_Click(i);
+        });
+        box->installEventFilter(this);
+        box->lineEdit()->installEventFilter(this);
         Cmb_Fields[i] = box;
     }
 
@@ -88,7 +97,7 @@ void Frm_Logging::Form_Load()
 
     // setEditText shows the stored text as it is: an unset value stays an empty box
     // rather than selecting the first list entry, and no activated signal is sent.
-    const Settings_Record& settings = m_state.settings;
+    const Settings_Record& settings = m_keeper.settings();
     Cmb_Filename->setEditText(settings.Log_NameFormat.toText());
     for (int i = 0; i < LogFieldCount; ++i)
         Cmb_Fields[i]->setEditText(settings.Log_Fields[i].toText());
@@ -115,38 +124,58 @@ void Frm_Logging::Cmb_Fields_Click(int index)
     }
 }
 
-void Frm_Logging::SaveLogging()
+bool Frm_Logging::eventFilter(QObject* watched, QEvent* event)
 {
-    Settings_Record& settings = m_state.settings;
-    settings.Log_NameFormat = LooseValue::text(Cmb_Filename->currentText());
+    const bool finishesEdit = event->type() == QEvent::FocusOut ||
+                              (event->type() == QEvent::KeyPress &&
+                               (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Return ||
+                                static_cast<QKeyEvent*>(event)->key() == Qt::Key_Enter));
+    if (!finishesEdit)
+        return QWidget::eventFilter(watched, event);
+    auto* box = qobject_cast<QComboBox*>(watched);
+    if (!box)
+        box = qobject_cast<QComboBox*>(watched->parent());
+    // The box handles the event itself (sending `activated` from it, if at all) while it
+    // is marked here; the mark is taken away once the event is done.
+    // A key the box ignores still goes on to its parents: QApplication looks at the
+    // event's accepted flag, not at what the filter returns.
+    m_finishingEdit = box;
+    watched->event(event);
+    m_finishingEdit = nullptr;
+    return true;
+}
+
+LoggingChoices Frm_Logging::SaveLogging() const
+{
+    LoggingChoices choices;
+    choices.nameFormat = Cmb_Filename->currentText();
     for (int i = 0; i < LogFieldCount; ++i)
-        settings.Log_Fields[i] = LooseValue::text(Cmb_Fields[i]->currentText());
-    settings.Log_Event = LooseValue::text(Cmb_Event->currentText());
+        choices.fields[i] = Cmb_Fields[i]->currentText();
+    choices.event = Cmb_Event->currentText();
+    return choices;
 }
 
 void Frm_Logging::Cmd_Ok_Click()
 {
     // A pattern that cannot name a file in the working folder is refused here, where the
-    // operator can still correct it, rather than failing at every logging pass. An empty
-    // pattern is what a fresh record holds; it is kept, and the recorder logs nothing.
+    // operator can still correct it, rather than failing at every logging pass. The empty
+    // pattern is one of them: with it nothing would ever be logged.
     const QString pattern = Cmb_Filename->currentText();
-    if (!pattern.isEmpty()) {
-        QString problem;
-        if (!logFileName(pattern, QDate::currentDate(), &problem)) {
-            showOperatorMessage(
-                this, windowTitle(),
-                tr("The logging filename \"%1\" cannot be used: %2").arg(pattern, problem));
-            return;
-        }
+    QString problem;
+    if (!logFileName(pattern, QDate::currentDate(), &problem)) {
+        showOperatorMessage(this, windowTitle(),
+                            tr("The logging filename \"%1\" cannot be used: %2.\nChoose "
+                               "DD-MM-YYYY or MM-DD-YYYY from the list, or type a date pattern "
+                               "made of DD, MM, YYYY and \"-\".")
+                                .arg(pattern, problem));
+        return;
     }
 
-    SaveLogging();
-    // As in the communication dialog: a failed save keeps the choices in memory and the
-    // dialog open beside the message.
-    const FileResult saved = SaveSettings(m_state.settings, m_folder);
-    if (!saved) {
-        showOperatorMessage(this, windowTitle(),
-                            tr("The settings could not be saved.\n%1").arg(saved.reason));
+    // As in the communication dialog: a failed save keeps the dialog open beside the
+    // message.
+    const SettingsOutcome outcome = m_keeper.setLogging(SaveLogging());
+    if (!outcome) {
+        showOperatorMessage(this, windowTitle(), outcome.message);
         return;
     }
     close();

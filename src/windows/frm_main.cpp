@@ -16,12 +16,14 @@
 #include "windows/main_layout.h"
 #include "windows/operator_message.h"
 #include "windows/twips.h"
+#include "windows/value_label.h"
 #include "windows/window_style.h"
 
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -72,9 +74,10 @@ void place(QWidget* widget, const L::Box& box)
     placeAt(widget, box.left, box.top, box.width, box.height);
 }
 
-QLabel* valueLabel(QWidget* parent, const QString& caption, const QString& hint)
+ValueLabel* valueLabel(QWidget* parent, const QString& caption, const QString& value,
+                       const QString& hint)
 {
-    auto* label = new QLabel(caption, parent);
+    auto* label = new ValueLabel(caption, value, parent);
     label->setAutoFillBackground(true);
     QPalette palette = label->palette();
     palette.setColor(QPalette::Window, Qt::black);
@@ -89,7 +92,8 @@ QLabel* valueLabel(QWidget* parent, const QString& caption, const QString& hint)
 } // namespace
 
 Frm_Main::Frm_Main(BoardSession& session, QWidget* parent)
-    : QMainWindow(parent), m_session(session), m_state(session.state()), m_folder(session.folder())
+    : QMainWindow(parent), m_session(session), m_state(session.state()), m_folder(session.folder()),
+      m_settings(session.settingsKeeper())
 {
     setObjectName(QStringLiteral("Frm_Main"));
     setWindowTitle(QStringLiteral("Kelvaro Ver. ") + versionText());
@@ -164,18 +168,17 @@ void Frm_Main::buildControls()
         QStringLiteral("0"),   QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("0"),
         QStringLiteral("Off"), QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("0")};
     for (int i = 0; i < OutputLabelCount; ++i) {
-        auto* label = valueLabel(central, initial[i], QString::fromUtf8(L::Outputs[i].text));
+        auto* label = valueLabel(central, captions[L::OutputCaption[i]]->text(), initial[i],
+                                 QString::fromUtf8(L::Outputs[i].text));
         label->setObjectName(QStringLiteral("Lbl_Outputs_%1").arg(i));
-        label->setAccessibleName(captions[L::OutputCaption[i]]->text());
         place(label, L::Outputs[i].box);
         m_outputs[i] = label;
     }
 
     for (int k = 0; k < RegisterCount; ++k) {
-        auto* label =
-            valueLabel(central, QStringLiteral("0"), QString::fromUtf8(L::DirectHints[k]));
+        auto* label = valueLabel(central, QStringLiteral("Register %1:").arg(k),
+                                 QStringLiteral("0"), QString::fromUtf8(L::DirectHints[k]));
         label->setObjectName(QStringLiteral("Lbl_DirectRead_%1").arg(k));
-        label->setAccessibleName(QStringLiteral("Register %1").arg(k));
         label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         placeAt(label, L::DirectLeft, L::directTop(k), L::DirectWidth, L::DirectHeight);
         m_direct[k] = label;
@@ -271,7 +274,9 @@ void Frm_Main::buildStatusBar()
 
 void Frm_Main::applyWidth()
 {
-    const int client = m_state.settings.Show_Direct != 0 ? L::WideClientWidth : L::ClientWidth;
+    // One rule for the width, the check mark and the refresh: the raw column is shown
+    // while Show_Direct equals 1, whatever else an edited file holds.
+    const int client = m_state.settings.Show_Direct == 1 ? L::WideClientWidth : L::ClientWidth;
     centralWidget()->setFixedSize(twips(client), twips(L::StatusTop));
     setFixedSize(twips(client), menuBar()->sizeHint().height() + twips(L::ClientHeight));
 }
@@ -310,16 +315,16 @@ void Frm_Main::Update_Outputs()
     const Words& words = m_state.registers.Reg_Words;
     if (m_state.settings.Show_Direct == 1) {
         for (int k = 0; k < RegisterCount; ++k)
-            m_direct[k]->setText(directText(words[k]));
+            m_direct[k]->setValue(directText(words[k]));
     }
     const auto texts = outputTexts(words, displayUnits());
     for (int i : {0, 1, 2, 3, 5, 7, 6})
-        m_outputs[i]->setText(texts[i]);
+        m_outputs[i]->setValue(texts[i]);
 }
 
 void Frm_Main::Update_RelayStatus()
 {
-    m_outputs[4]->setText(relayStatusText(m_state.registers.Reg_Words));
+    m_outputs[4]->setValue(relayStatusText(m_state.registers.Reg_Words));
 }
 
 void Frm_Main::Update_Inputs()
@@ -355,12 +360,6 @@ void Frm_Main::mainTimer_Timer()
     Update_RelayStatus();
 }
 
-void Frm_Main::showLogPass(const LogPass& pass)
-{
-    m_panels[1]->setToolTip(
-        pass.result ? QString() : QStringLiteral("Logging failed: %1").arg(pass.result.reason));
-}
-
 void Frm_Main::updatePortToolTip()
 {
     m_panels[2]->setToolTip(m_session.link().problem());
@@ -371,14 +370,49 @@ void Frm_Main::Cmd_Reset_Click()
     m_session.link().queueReset();
 }
 
-void Frm_Main::saveSettings()
+void Frm_Main::reportSettings(const SettingsOutcome& outcome)
 {
-    const FileResult result = SaveSettings(m_state.settings, m_folder);
-    if (!result)
-        showMessage(QStringLiteral("Settings not saved"),
-                    QStringLiteral("%1\nThe change stays in effect and is saved with the next "
-                                   "successful save.")
-                        .arg(result.reason));
+    if (!outcome)
+        showMessage(QStringLiteral("Settings not saved"), outcome.message);
+}
+
+void Frm_Main::showLogPass(const LogPass& pass)
+{
+    if (pass.wrote) {
+        clearLogFailure();
+        return;
+    }
+    if (pass.result)
+        return; // no line was due: nothing new to tell
+    const bool newEpisode = m_logFailure.isEmpty();
+    m_logFailure = pass.result.reason;
+    QLabel* panel = m_panels[1];
+    panel->setToolTip(QStringLiteral("Logging failed: %1\nNo line is logged until this is "
+                                     "fixed; logging tries again with every line that is due.")
+                          .arg(m_logFailure));
+    panel->setAutoFillBackground(true);
+    QPalette warning = panel->palette();
+    warning.setColor(QPalette::Window, QColor(255, 200, 200));
+    warning.setColor(QPalette::WindowText, QColor(128, 0, 0));
+    panel->setPalette(warning);
+    // Once per failure episode; the panel keeps saying it until a line is written.
+    if (newEpisode)
+        showMessage(QStringLiteral("Logging failed"),
+                    QStringLiteral("%1\nLogging stays on and tries again with every line that is "
+                                   "due. Until a line is written the logging panel of the status "
+                                   "bar is marked and its tool tip gives the reason.")
+                        .arg(m_logFailure));
+}
+
+void Frm_Main::clearLogFailure()
+{
+    if (m_logFailure.isEmpty())
+        return;
+    m_logFailure.clear();
+    QLabel* panel = m_panels[1];
+    panel->setToolTip(QString());
+    panel->setAutoFillBackground(false);
+    panel->setPalette(QPalette());
 }
 
 void Frm_Main::showMessage(const QString& title, const QString& text)
@@ -388,31 +422,32 @@ void Frm_Main::showMessage(const QString& title, const QString& text)
 
 void Frm_Main::mnuCtoF_Click()
 {
-    if (m_mnuCtoF->text().left(4) == UnitCelsius.left(4)) {
-        m_mnuCtoF->setText(UnitFahrenheit);
-        m_state.settings.Use_Fahrenheit = true;
-    } else {
-        m_mnuCtoF->setText(UnitCelsius);
-        m_state.settings.Use_Fahrenheit = false;
-    }
+    // The record says which unit is in use; the caption follows it.
+    const SettingsOutcome outcome = m_settings.setFahrenheit(!m_state.settings.Use_Fahrenheit);
+    m_mnuCtoF->setText(m_state.settings.Use_Fahrenheit ? UnitFahrenheit : UnitCelsius);
     Update_Inputs();
-    saveSettings();
+    reportSettings(outcome);
 }
 
 void Frm_Main::mnuDirectData_Click()
 {
-    m_state.settings.Show_Direct = m_state.settings.Show_Direct == 0 ? 1 : 0;
+    const SettingsOutcome outcome =
+        m_settings.setShowDirect(m_state.settings.Show_Direct == 1 ? 0 : 1);
     m_mnuDirectData->setChecked(m_state.settings.Show_Direct == 1);
     applyWidth();
-    saveSettings();
+    reportSettings(outcome);
 }
 
 void Frm_Main::mnuLogStart_Click()
 {
-    const LogSwitch logging = toggleLogging(m_state.settings);
+    Settings_Record next = m_state.settings;
+    const LogSwitch logging = toggleLogging(next);
+    const SettingsOutcome outcome = m_settings.setLogActive(next.Log_Active);
     m_mnuLogStart->setChecked(logging.checked);
     m_panels[1]->setText(logging.statusText);
-    saveSettings();
+    if (!logging.checked)
+        clearLogFailure(); // switched off: nothing is failing any more
+    reportSettings(outcome);
 }
 
 void Frm_Main::mnuLoadParameters_Click()
@@ -448,9 +483,8 @@ void Frm_Main::mnuAcrobat_Click()
     dialog->setFilter(QDir::AllDirs | QDir::Files | QDir::Executable | QDir::NoDotAndDotDot);
 #endif
     connect(dialog, &QFileDialog::fileSelected, this, [this, remembered](const QString& path) {
-        m_state.settings.Acrobat_Path = QDir::toNativeSeparators(path);
         QDir::setCurrent(remembered);
-        saveSettings();
+        reportSettings(m_settings.setReaderPath(QDir::toNativeSeparators(path)));
     });
     connect(dialog, &QFileDialog::rejected, this, [remembered] { QDir::setCurrent(remembered); });
     dialog->open();
@@ -464,11 +498,20 @@ void Frm_Main::openManual(int index)
     // as an option by most readers, so it goes as "./-name", the same file in the working
     // folder the reader starts in. An empty name starts the reader without a document, as
     // the bare command line "<reader> " did.
-    const QString reader = m_state.settings.Acrobat_Path;
+    // A reader path that is not an existing file may carry options ("okular --unique"): it
+    // is split into the program and its arguments as a command line is, still without a
+    // shell, and the document goes last.
+    QString reader = m_state.settings.Acrobat_Path;
+    QStringList arguments;
+    if (!reader.isEmpty() && !QFileInfo::exists(reader)) {
+        arguments = QProcess::splitCommand(reader);
+        reader = arguments.isEmpty() ? QString() : arguments.takeFirst();
+    }
     QString document = m_state.settings.Manual_Files[std::size_t(index)];
     if (document.startsWith(QLatin1Char('-')))
         document.prepend(QStringLiteral("./"));
-    const QStringList arguments = document.isEmpty() ? QStringList() : QStringList{document};
+    if (!document.isEmpty())
+        arguments.append(document);
     const bool started = !reader.isEmpty() && QProcess::startDetached(reader, arguments, m_folder);
     if (!started)
         showOperatorMessage(this, ReaderMissingTitle, ReaderMissingText, QMessageBox::Information);
@@ -477,8 +520,10 @@ void Frm_Main::openManual(int index)
 template <class Window> void Frm_Main::showWindow(QPointer<Window>& window)
 {
     if (!window) {
-        if constexpr (std::is_constructible_v<Window, Kelv_Main&, QString, QWidget*>)
-            window = new Window(m_state, m_folder, this);
+        if constexpr (std::is_constructible_v<Window, const Kelv_Main&, SettingsKeeper&, QWidget*>)
+            window = new Window(m_state, m_settings, this);
+        else if constexpr (std::is_constructible_v<Window, SettingsKeeper&, QWidget*>)
+            window = new Window(m_settings, this);
         else
             window = new Window(this);
     }

@@ -5,6 +5,7 @@
 // line.
 
 #include "core/kelv_main.h"
+#include "store/settings_keeper.h"
 #include "values/display_texts.h"
 
 #include <QMainWindow>
@@ -27,6 +28,8 @@ class Frm_Calibration;
 class Frm_Cal_Timers;
 class Frm_Logging;
 class Frm_Settings;
+class ValueLabel;
+struct LogPass;
 
 class Frm_Main : public QMainWindow
 {
@@ -52,6 +55,8 @@ public:
     // The two-second refresh of the labels and the raw column.
     void mainTimer_Timer();
 
+    SettingsKeeper& settingsKeeper() { return m_settings; }
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -60,10 +65,11 @@ private:
     void buildMenus();
     void buildStatusBar();
     void applyWidth();
-    void saveSettings();
+    void reportSettings(const SettingsOutcome& outcome);
+    void showLogPass(const LogPass& pass);
+    void clearLogFailure();
     void showMessage(const QString& title, const QString& text);
     void updatePortToolTip();
-    void showLogPass(const LogPass& pass);
 
     void mnuCtoF_Click();
     void mnuDirectData_Click();
@@ -81,12 +87,16 @@ private:
     BoardSession& m_session;
     Kelv_Main& m_state;
     QString m_folder;
+    SettingsKeeper& m_settings;
 
     std::array<QLineEdit*, 10> m_inputs{};
-    std::array<QLabel*, 8> m_outputs{};
-    std::array<QLabel*, 20> m_direct{};
+    std::array<ValueLabel*, 8> m_outputs{};
+    std::array<ValueLabel*, 20> m_direct{};
     QPushButton* m_reset = nullptr;
     std::array<QLabel*, 5> m_panels{};
+    // The reason of the logging failure shown on the logging panel; empty while lines
+    // are written.
+    QString m_logFailure;
 
     QAction* m_mnuCtoF = nullptr;
     QAction* m_mnuDirectData = nullptr;

@@ -1,6 +1,5 @@
 #include "windows/frm_settings.h"
 
-#include "store/settings_file.h"
 #include "values/parameter_values.h"
 #include "windows/operator_message.h"
 #include "windows/window_style.h"
@@ -36,8 +35,8 @@ std::optional<qint32> readWholeNumber(const QString& text, const QString& boxNam
 
 } // namespace
 
-Frm_Settings::Frm_Settings(Kelv_Main& state, QString folder, QWidget* parent)
-    : QWidget(parent), m_state(state), m_folder(std::move(folder))
+Frm_Settings::Frm_Settings(SettingsKeeper& keeper, QWidget* parent)
+    : QWidget(parent), m_keeper(keeper)
 {
     setupDialogWindow(this, tr("Communication Settings"), 3480, 2700);
     buildControls();
@@ -74,7 +73,7 @@ void Frm_Settings::buildControls()
 
 void Frm_Settings::Form_Load()
 {
-    const Settings_Record& settings = m_state.settings;
+    const Settings_Record& settings = m_keeper.settings();
     Cmb_Port->setEditText(QString::number(settings.Comm_Port));
     Cmb_Baudrate->setEditText(QString::number(settings.Comm_Baud));
     Cmb_RTS->setEditText(settings.Comm_RTS ? Yes : No);
@@ -98,20 +97,14 @@ void Frm_Settings::Cmd_Ok_Click()
         return;
     }
 
-    Settings_Record& settings = m_state.settings;
-    settings.Comm_Port = static_cast<qint16>(*port);
-    settings.Comm_Baud = *baud;
-    settings.Comm_RTS = Cmb_RTS->currentText() == Yes;
-    settings.Comm_DTR = Cmb_DTR->currentText() == Yes;
-    settings.Comm_TimeOut = static_cast<qint16>(*timeOut);
-
-    // A failed save keeps the new values in memory (the next successful save writes them)
-    // and keeps the dialog open, so the message stays beside the entries it concerns and
-    // the operator can press Ok again once the cause is fixed.
-    const FileResult saved = SaveSettings(settings, m_folder);
-    if (!saved) {
-        showOperatorMessage(this, windowTitle(),
-                            tr("The settings could not be saved.\n%1").arg(saved.reason));
+    const CommunicationSettings values{static_cast<qint16>(*port), *baud,
+                                       Cmb_RTS->currentText() == Yes, Cmb_DTR->currentText() == Yes,
+                                       static_cast<qint16>(*timeOut)};
+    // A failed save keeps the dialog open, so the message stays beside the entries it
+    // concerns and the operator can press Ok again once the cause is fixed.
+    const SettingsOutcome outcome = m_keeper.setCommunication(values);
+    if (!outcome) {
+        showOperatorMessage(this, windowTitle(), outcome.message);
         return;
     }
     close();

@@ -1,8 +1,8 @@
 #pragma once
 // The communication settings dialog: edits the stored port number, baud rate, line levels
-// and time-out. The open port is left alone; the values apply from the next start.
+// and time-out, and hands them to the settings owner at Ok.
 
-#include "core/kelv_main.h"
+#include "store/settings_keeper.h"
 
 #include <QString>
 #include <QWidget>
@@ -26,8 +26,7 @@ public:
     static constexpr qint32 TimeOutMin = 0;
     static constexpr qint32 TimeOutMax = 32767;
 
-    // `folder` holds Settings.txt.
-    Frm_Settings(Kelv_Main& state, QString folder, QWidget* parent = nullptr);
+    explicit Frm_Settings(SettingsKeeper& keeper, QWidget* parent = nullptr);
 
 private:
     void buildControls();
@@ -35,8 +34,7 @@ private:
     void Cmd_Ok_Click();
     void Cmd_Cancel_Click();
 
-    Kelv_Main& m_state;
-    QString m_folder;
+    SettingsKeeper& m_keeper;
     QComboBox* Cmb_Port = nullptr;
     QComboBox* Cmb_Baudrate = nullptr;
     QComboBox* Cmb_RTS = nullptr;

@@ -93,6 +93,7 @@ void TestE2eProgram::shippedProgram_answersPollsAndLogsToTheDailyFile()
     QVERIFY(dir.isValid());
     const QString error = writeDemoSettings(dir.path());
     QVERIFY2(error.isEmpty(), qPrintable(error));
+    const QByteArray settingsBefore = readFile(dir.filePath(SettingsFileName));
 
     // The demo's pace; the model runs five times faster so every 2 s refresh sees a new
     // counter and writes a line.
@@ -142,6 +143,9 @@ void TestE2eProgram::shippedProgram_answersPollsAndLogsToTheDailyFile()
 
     program.terminate();
     QVERIFY(program.waitForFinished(10000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    // Ending on SIGTERM saves nothing the operator did not change.
+    QCOMPARE(readFile(dir.filePath(SettingsFileName)), settingsBefore);
 }
 
 QTEST_GUILESS_MAIN(TestE2eProgram)

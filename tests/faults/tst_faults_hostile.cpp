@@ -76,6 +76,10 @@ class TestFaultsHostile : public QObject
 private Q_SLOTS:
     void manual_reachesTheReaderAsItsOneArgument_data();
     void manual_reachesTheReaderAsItsOneArgument();
+    void helpEntry_opensItsOwnManual_data();
+    void helpEntry_opensItsOwnManual();
+    void readerWithOptions_splitWithoutAShell_data();
+    void readerWithOptions_splitWithoutAShell();
     void logTick_linkInTheFolderLeadingOutside_writesNothingThere_data();
     void logTick_linkInTheFolderLeadingOutside_writesNothingThere();
     void badStoreFile_readQuicklyWithTheFallBack_data();
@@ -154,6 +158,83 @@ void TestFaultsHostile::manual_reachesTheReaderAsItsOneArgument()
     QVERIFY(!window.findChild<QMessageBox*>());
     QTest::qWait(50); // time for anything a shell might have started
     QVERIFY(!QFile::exists(canary));
+}
+
+namespace {
+
+// Triggers `menu` with the recording reader at `readerPath` and returns the arguments it
+// received; `readerPath` may hold "%reader", the recorder's path.
+QStringList argumentsFor(const QString& menu, const QString& readerPath,
+                         const std::array<QString, ManualCount>& manuals)
+{
+    QTemporaryDir dir;
+    const QString reader = dir.filePath(QStringLiteral("my reader"));
+    if (!QFile::copy(QStringLiteral(ARGV_RECORDER), reader))
+        return {QStringLiteral("cannot copy the recorder")};
+    const QString record = dir.filePath(QStringLiteral("argv"));
+    qputenv("KELVARO_ARGV_RECORD", QFile::encodeName(record));
+    Kelv_Main state;
+    BoardSession session(state, dir.path());
+    Frm_Main window(session);
+    window.startUp();
+    state.settings.Acrobat_Path = QString(readerPath).replace(QStringLiteral("%reader"), reader);
+    state.settings.Manual_Files = manuals;
+    window.findChild<QAction*>(menu)->trigger();
+    if (auto* box = window.findChild<QMessageBox*>())
+        return {box->text()};
+    if (!QTest::qWaitFor([&] { return QFile::exists(record); }, 5000))
+        return {QStringLiteral("the reader was not started")};
+    const QList<QByteArray> recorded = readFile(record).split('\0');
+    QStringList received;
+    for (const QByteArray& argument : recorded.mid(1, recorded.size() - 2))
+        received.append(QFile::decodeName(argument));
+    return received;
+}
+
+const std::array<QString, ManualCount> DistinctManuals{
+    QStringLiteral("operation.pdf"), QStringLiteral("drawings.pdf"), QStringLiteral("source.pdf"),
+    QStringLiteral("modes.pdf")};
+
+} // namespace
+
+void TestFaultsHostile::helpEntry_opensItsOwnManual_data()
+{
+    QTest::addColumn<QString>("menu");
+    QTest::addColumn<QString>("manual");
+    QTest::newRow("Operation") << "mnuOperation"
+                               << "operation.pdf";
+    QTest::newRow("Modes") << "mnuModes"
+                           << "modes.pdf";
+    QTest::newRow("Drawings") << "mnuDrawings"
+                              << "drawings.pdf";
+    QTest::newRow("Source") << "mnuSource"
+                            << "source.pdf";
+}
+
+void TestFaultsHostile::helpEntry_opensItsOwnManual()
+{
+    QFETCH(QString, menu);
+    QFETCH(QString, manual);
+    QCOMPARE(argumentsFor(menu, QStringLiteral("%reader"), DistinctManuals), QStringList{manual});
+}
+
+void TestFaultsHostile::readerWithOptions_splitWithoutAShell_data()
+{
+    QTest::addColumn<QString>("readerPath");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("an existing file with blanks is the program")
+        << "%reader" << QStringList{"operation.pdf"};
+    QTest::newRow("quoted program and an option")
+        << "\"%reader\" --unique" << QStringList{"--unique", "operation.pdf"};
+    QTest::newRow("options with quotes and no shell")
+        << "\"%reader\" -p \"a b\" ;echo" << QStringList{"-p", "a b", ";echo", "operation.pdf"};
+}
+
+void TestFaultsHostile::readerWithOptions_splitWithoutAShell()
+{
+    QFETCH(QString, readerPath);
+    QFETCH(QStringList, arguments);
+    QCOMPARE(argumentsFor(QStringLiteral("mnuOperation"), readerPath, DistinctManuals), arguments);
 }
 
 void TestFaultsHostile::logTick_linkInTheFolderLeadingOutside_writesNothingThere_data()

@@ -52,6 +52,8 @@ private Q_SLOTS:
     void save_writesExactBytesAndReplacesOldFile();
     void load_data();
     void load();
+    void emptyValue_readsAsZero_data();
+    void emptyValue_readsAsZero();
     void missingFile_keepsWordsAndSaysWhy();
     void endlessFile_isRefusedQuickly();
 };
@@ -98,9 +100,12 @@ void TestParameterFile::load_data()
     QTest::newRow("empty file") << QByteArray() << false << u"empty"_s;
     QTest::newRow("short file") << fileOf(lines.mid(0, 19)) << false << u"after 19"_s;
     QTest::newRow("letters for a value") << withLine(7, "\"Param6\",abc") << false << u"Line 7"_s;
-    QTest::newRow("quoted value") << withLine(7, "\"Param6\",\"300\"") << false << u"Line 7"_s;
+    QTest::newRow("quoted number: the number")
+        << withLine(7, "\"Param6\",\"300\"") << true << QString();
+    QTest::newRow("quoted number with blanks")
+        << withLine(7, "\"Param6\",\" 300 \"") << true << QString();
+    QTest::newRow("quoted text") << withLine(7, "\"Param6\",\"abc\"") << false << u"Line 7"_s;
     QTest::newRow("no comma") << withLine(7, "\"Param6\" 300") << false << u"Line 7"_s;
-    QTest::newRow("empty value") << withLine(7, "\"Param6\",") << false << u"Line 7"_s;
     QTest::newRow("empty line") << withLine(20, "") << false << u"Line 20"_s;
     QTest::newRow("value beyond 32 bits")
         << withLine(7, "\"Param6\",2147483648") << false << u"line 7"_s;
@@ -132,6 +137,27 @@ void TestParameterFile::load()
         QCOMPARE(words, untouched);
         QVERIFY2(result.reason.contains(reasonPart), qPrintable(result.reason));
     }
+}
+
+void TestParameterFile::emptyValue_readsAsZero_data()
+{
+    QTest::addColumn<QByteArray>("line7");
+    QTest::newRow("nothing after the comma") << QByteArray("\"Param6\",");
+    QTest::newRow("blanks after the comma") << QByteArray("\"Param6\",   ");
+    QTest::newRow("empty quotes") << QByteArray("\"Param6\",\"\"");
+}
+
+void TestParameterFile::emptyValue_readsAsZero()
+{
+    QFETCH(QByteArray, line7);
+    QByteArrayList lines = sampleLines();
+    lines[6] = line7;
+    QString error;
+    const std::optional<RegisterWords> words = parseParameters(fileOf(lines), &error);
+    QVERIFY2(words, qPrintable(error));
+    RegisterWords expected = sampleWords();
+    expected[6] = 0;
+    QCOMPARE(*words, expected);
 }
 
 void TestParameterFile::missingFile_keepsWordsAndSaysWhy()

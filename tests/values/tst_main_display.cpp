@@ -44,7 +44,7 @@ void TestMainDisplay::commitEntry_writesTheBoxWord_data()
     QTest::newRow("box 3, -6") << 3 << "-6" << false << 0 << 14 << 64936;
     QTest::newRow("box 1, 0.50 keeps low byte 100") << 1 << "0.50" << false << 100 << 10 << 12900;
     QTest::newRow("box 1, 0.10 against 0x05C8") << 1 << "0.10" << false << 0x05C8 << 10 << 2760;
-    QTest::newRow("box 1, 32.90 F") << 1 << "32.90" << true << 0 << 10 << 50 * 256;
+    QTest::newRow("box 1, 0.90 F") << 1 << "0.90" << true << 0 << 10 << 50 * 256;
     QTest::newRow("box 7, 1:00") << 7 << "1:00" << false << 0 << 12 << 30;
     QTest::newRow("box 4, 0:00") << 4 << "0:00" << false << 0 << 16 << 0;
     QTest::newRow("box 9, 0:03") << 9 << "0:03" << false << 0 << 18 << 2;
@@ -155,7 +155,7 @@ void TestMainDisplay::inputs_followTheImage()
     QCOMPARE(c[7], QStringLiteral("1:00"));
     QCOMPARE(c[9], QStringLiteral("2184:30"));
     c = inputTexts(words, units(true));
-    QCOMPARE(c[1], QStringLiteral("32.90"));
+    QCOMPARE(c[1], QStringLiteral("0.90")); // a difference: no +32
     QCOMPARE(c[0], QStringLiteral("74.21"));
 }
 
@@ -163,10 +163,11 @@ void TestMainDisplay::zeroImage_showsZeroesInBothUnits()
 {
     const auto c = inputTexts(Words{}, units());
     const auto f = inputTexts(Words{}, units(true));
-    for (int box : {0, 1, 2, 3}) {
+    for (int box : {0, 1, 2, 3})
         QCOMPARE(c[box], QStringLiteral("0.00"));
+    for (int box : {0, 2, 3})
         QCOMPARE(f[box], QStringLiteral("32.00"));
-    }
+    QCOMPARE(f[1], QStringLiteral("0.00")); // no hysteresis is no hysteresis in any unit
     for (int box : {4, 5, 6, 7, 9})
         QCOMPARE(c[box], QStringLiteral("0:00"));
     QCOMPARE(c[8], QStringLiteral("0"));

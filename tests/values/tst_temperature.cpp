@@ -114,12 +114,19 @@ void TestTemperature::hysteresis_data()
     QTest::addColumn<std::optional<qint32>>("byte");
     QTest::newRow("0.50 C") << "0.50" << false << std::optional<qint32>(50);
     QTest::newRow("0.10 C") << "0.10" << false << std::optional<qint32>(10);
-    QTest::newRow("32.90 F keeps the offset") << "32.90" << true << std::optional<qint32>(50);
+    QTest::newRow("0.90 F is 0.50 C: the scale only")
+        << "0.90" << true << std::optional<qint32>(50);
+    QTest::newRow("0.18 F is 0.10 C") << "0.18" << true << std::optional<qint32>(10);
+    QTest::newRow("1 F") << "1" << true << std::optional<qint32>(56);
+    QTest::newRow("4.59 F highest") << "4.59" << true << std::optional<qint32>(255);
+    QTest::newRow("4.60 F too high") << "4.60" << true << std::optional<qint32>();
+    QTest::newRow("32.90 F is far too high") << "32.90" << true << std::optional<qint32>();
     QTest::newRow("2.55 C highest") << "2.55" << false << std::optional<qint32>(255);
     QTest::newRow("2.56 C too high") << "2.56" << false << std::optional<qint32>();
     QTest::newRow("0 C") << "0" << false << std::optional<qint32>(0);
     QTest::newRow("-0.01 C negative") << "-0.01" << false << std::optional<qint32>();
-    QTest::newRow("0 F is far below zero C") << "0" << true << std::optional<qint32>();
+    QTest::newRow("0 F is no hysteresis") << "0" << true << std::optional<qint32>(0);
+    QTest::newRow("-0.01 F negative") << "-0.01" << true << std::optional<qint32>();
 }
 
 void TestTemperature::hysteresis()
@@ -131,7 +138,11 @@ void TestTemperature::hysteresis()
     if (byte)
         QCOMPARE(hysteresisFromText(hysteresisText(*byte, fahrenheit, comma), fahrenheit, comma),
                  byte);
-    QCOMPARE(hysteresisText(50, true, dot), QStringLiteral("32.90"));
+    QCOMPARE(hysteresisText(50, true, dot), QStringLiteral("0.90"));
+    QCOMPARE(hysteresisText(10, true, dot), QStringLiteral("0.18"));
+    // Every byte reads back from its own Fahrenheit text.
+    for (qint32 b = 0; b <= 255; ++b)
+        QCOMPARE(hysteresisFromText(hysteresisText(b, true, dot), true, dot), b);
 }
 
 void TestTemperature::unitSuffix()

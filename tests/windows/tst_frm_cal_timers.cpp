@@ -31,6 +31,7 @@ struct Opened
     Kelv_Main state;
     QTemporaryDir dir;
     QStringList messages;
+    SettingsKeeper keeper{state.settings, dir.path()};
     QPointer<Frm_Cal_Timers> window;
 
     explicit Opened(const Settings_Record& settings = {})
@@ -42,7 +43,7 @@ struct Opened
 
     void reopen()
     {
-        window = new Frm_Cal_Timers(state, dir.path());
+        window = new Frm_Cal_Timers(keeper);
         window->setMessageHandler([this](const QString& text) { messages << text; });
         window->show();
     }

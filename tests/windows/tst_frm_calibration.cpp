@@ -40,12 +40,15 @@ struct Opened
     Kelv_Main state;
     QTemporaryDir dir;
     QStringList messages;
+    std::unique_ptr<SettingsKeeper> keeper;
     QPointer<Frm_Calibration> window;
 
     explicit Opened(const Settings_Record& settings = designSettings(), QString folder = {})
     {
         state.settings = settings;
-        window = new Frm_Calibration(state, folder.isEmpty() ? dir.path() : folder);
+        keeper = std::make_unique<SettingsKeeper>(state.settings,
+                                                  folder.isEmpty() ? dir.path() : folder);
+        window = new Frm_Calibration(*keeper);
         window->setMessageHandler([this](const QString& text) { messages << text; });
         window->show();
         QCoreApplication::processEvents(); // a refusal at load is told once the window is up

@@ -29,13 +29,15 @@ private Q_SLOTS:
     void init();
     void cleanup();
 
-    void freshRecord_emptyBoxes_okStoresEmptyTexts();
+    void freshRecord_emptyBoxes_okRefusesTheEmptyPattern();
     void opening_disablesOnlyBoxAfterNone_data();
     void opening_disablesOnlyBoxAfterNone();
     void choice_enablesAndDisablesFollowingBoxes_data();
     void choice_enablesAndDisablesFollowingBoxes();
     void typing_storedAsTypedWithoutChoiceRule_data();
     void typing_storedAsTypedWithoutChoiceRule();
+    void typedEntry_finishedByLeavingOrEnter_runsNoChoiceRule_data();
+    void typedEntry_finishedByLeavingOrEnter_runsNoChoiceRule();
     void ok_storesShownTexts_disabledBoxesIncluded();
     void ok_refusesPatternOutsideFolder_data();
     void ok_refusesPatternOutsideFolder();
@@ -57,6 +59,7 @@ private:
 
     Kelv_Main m_state;
     std::unique_ptr<QTemporaryDir> m_folder;
+    std::unique_ptr<SettingsKeeper> m_keeper;
     QPointer<Frm_Logging> m_dialog;
 };
 
@@ -76,7 +79,8 @@ void TestFrmLogging::cleanup()
 
 void TestFrmLogging::openDialog()
 {
-    m_dialog = new Frm_Logging(m_state, m_folder->path());
+    m_keeper = std::make_unique<SettingsKeeper>(m_state.settings, m_folder->path());
+    m_dialog = new Frm_Logging(m_state, *m_keeper);
     m_dialog->show();
 }
 
@@ -113,7 +117,8 @@ void TestFrmLogging::pick(int i, const QString& entry) const
     Q_EMIT field->activated(index);
 }
 
-void TestFrmLogging::freshRecord_emptyBoxes_okStoresEmptyTexts()
+// An empty pattern would never log anything: refused like any other unusable pattern.
+void TestFrmLogging::freshRecord_emptyBoxes_okRefusesTheEmptyPattern()
 {
     openDialog();
     QPointer<Frm_Logging> dialog = m_dialog;
@@ -125,8 +130,17 @@ void TestFrmLogging::freshRecord_emptyBoxes_okStoresEmptyTexts()
     QCOMPARE(box("Cmb_Event")->count(), EventNameCount);
 
     click("Cmd_Ok");
+    auto* message = m_dialog->findChild<QMessageBox*>();
+    QVERIFY(message);
+    QVERIFY2(message->text().contains(QStringLiteral("empty")), qPrintable(message->text()));
+    QVERIFY(m_state.settings == Settings_Record{});
+    QVERIFY(!QFile::exists(settingsPath()));
+    delete message;
+
+    box("Cmb_Filename")->setEditText(QStringLiteral("DD-MM-YYYY"));
+    click("Cmd_Ok");
     const LooseValue empty = LooseValue::text(QString());
-    QCOMPARE(m_state.settings.Log_NameFormat, empty);
+    QCOMPARE(m_state.settings.Log_NameFormat, LooseValue::text(QStringLiteral("DD-MM-YYYY")));
     for (const LooseValue& field : m_state.settings.Log_Fields)
         QCOMPARE(field, empty);
     QCOMPARE(m_state.settings.Log_Event, empty);
@@ -217,6 +231,7 @@ void TestFrmLogging::typing_storedAsTypedWithoutChoiceRule()
 {
     QFETCH(QString, typed);
     storeFields(QStringList(LogFieldCount, A));
+    m_state.settings.Log_NameFormat = LooseValue::text(QStringLiteral("DD-MM-YYYY"));
     openDialog();
     // Typed into the focused box of the active window, where completion would act.
     QVERIFY(QTest::qWaitForWindowActive(m_dialog));
@@ -229,6 +244,56 @@ void TestFrmLogging::typing_storedAsTypedWithoutChoiceRule()
 
     click("Cmd_Ok");
     QCOMPARE(m_state.settings.Log_Fields[2], LooseValue::text(typed));
+}
+
+void TestFrmLogging::typedEntry_finishedByLeavingOrEnter_runsNoChoiceRule_data()
+{
+    QTest::addColumn<QStringList>("stored");
+    QTest::addColumn<int>("box");
+    QTest::addColumn<QString>("picked"); // picked in the box before typing, if any
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("finish"); // the key that ends the typing
+    QTest::addColumn<QString>("enabled");
+    const QStringList allFields(LogFieldCount, A);
+    const QStringList noneInBox1{A, None, A, A, A, A, A, A, A, A};
+    QTest::newRow("None typed over a picked field, Tab")
+        << allFields << 2 << B << None << int(Qt::Key_Tab) << "1111111111";
+    QTest::newRow("None typed over a picked field, Enter")
+        << allFields << 2 << B << None << int(Qt::Key_Return) << "1111111111";
+    QTest::newRow("field typed after None, Tab")
+        << noneInBox1 << 1 << QString() << B << int(Qt::Key_Tab) << "1101111111";
+    QTest::newRow("field typed after None, Enter")
+        << noneInBox1 << 1 << QString() << B << int(Qt::Key_Return) << "1101111111";
+}
+
+// A typed text that matches a list entry exactly makes the box signal `activated` when
+// the typing ends; only a choice from the list may enable or disable boxes.
+void TestFrmLogging::typedEntry_finishedByLeavingOrEnter_runsNoChoiceRule()
+{
+    QFETCH(QStringList, stored);
+    QFETCH(int, box);
+    QFETCH(QString, picked);
+    QFETCH(QString, typed);
+    QFETCH(int, finish);
+    QFETCH(QString, enabled);
+    storeFields(stored);
+    openDialog();
+    if (!picked.isEmpty())
+        pick(box, picked);
+    QVERIFY(QTest::qWaitForWindowActive(m_dialog));
+    QComboBox* field = fieldBox(box);
+    field->setFocus();
+    QTRY_VERIFY(field->hasFocus());
+    field->lineEdit()->selectAll();
+    QTest::keyClicks(field, typed);
+    QTest::keyClick(field, Qt::Key(finish));
+    QTRY_VERIFY(!field->hasFocus() || finish == Qt::Key_Return);
+    QCOMPARE(field->currentText(), typed);
+    QCOMPARE(enabledMask(), enabled);
+
+    // A pick from the list still runs the rule.
+    pick(box, None);
+    QCOMPARE(enabledMask().mid(box + 1), QString(LogFieldCount - box - 1, QLatin1Char('0')));
 }
 
 void TestFrmLogging::ok_storesShownTexts_disabledBoxesIncluded()

@@ -2,9 +2,12 @@
 #include "link/board_session.h"
 #include "link/serial_port.h"
 #include "store/settings_file.h"
+#include "windows/frm_logging.h"
 #include "windows/frm_main.h"
 
+#include <QAccessible>
 #include <QAction>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -122,6 +125,15 @@ private Q_SLOTS:
     void unpluggedDevice_reopenedAndTheExchangeStartsAfresh();
     void fullDisk_reportedWhileTimerAndLinkRunOn_data();
     void fullDisk_reportedWhileTimerAndLinkRunOn();
+    void refresh_everyLabelAndBoxFollowsTheImage();
+    void valueLabels_tellTheirValueToAssistiveTechnology_data();
+    void valueLabels_tellTheirValueToAssistiveTechnology();
+    void showDirectOtherThanOne_oneRuleForWidthCheckAndRefresh_data();
+    void showDirectOtherThanOne_oneRuleForWidthCheckAndRefresh();
+    void refusedLoggingChoice_doesNotPoisonLaterSaves();
+    void doubleQuoteFromAnEditedFile_correctedInTheLoggingWindow();
+    void loggingFailure_markedUntilALineIsWritten_toldOncePerEpisode();
+    void exit_leavesSettingsFileByteIdentical();
 };
 
 void TestFrmMain::startWithoutSettings_showsZeroImageAndWaitTexts()
@@ -170,7 +182,8 @@ void TestFrmMain::enterInBox_storesWordAndQueuesFrame_data()
     QTest::newRow("box 0, 114.8 F") << 0 << "114.8" << true << 17 << 4600;
     QTest::newRow("box 2, 50") << 2 << "50" << false << 11 << 5000;
     QTest::newRow("box 1, 0.50 keeps low byte 100") << 1 << "0.50" << false << 10 << 12900;
-    QTest::newRow("box 1, 32.90 F") << 1 << "32.90" << true << 10 << 50 * 256 + 100;
+    QTest::newRow("box 1, 0.90 F") << 1 << "0.90" << true << 10 << 50 * 256 + 100;
+    QTest::newRow("box 1, 1 F") << 1 << "1" << true << 10 << 56 * 256 + 100;
     QTest::newRow("box 7, 1:00") << 7 << "1:00" << false << 12 << 30;
     QTest::newRow("box 4, 0:00") << 4 << "0:00" << false << 16 << 0;
     QTest::newRow("box 9, 0:03") << 9 << "0:03" << false << 18 << 2;
@@ -445,6 +458,273 @@ void TestFrmMain::fullDisk_reportedWhileTimerAndLinkRunOn()
         QVERIFY(log.open(QIODevice::ReadOnly));
         QCOMPARE(log.size(), 0); // no part of a line
     }
+}
+
+// Every value label and entry box, refreshed twice with changing words: a control left out
+// of a refresh keeps its first text and is caught by the second round.
+void TestFrmMain::refresh_everyLabelAndBoxFollowsTheImage()
+{
+    Program p;
+    auto& words = p.state.registers.Reg_Words;
+    for (int round = 1; round <= 2; ++round) {
+        for (int k = 0; k < RegisterCount; ++k)
+            words[k] = 0;
+        words[0] = round == 1 ? 0x0100 : 0x0000; // relay on, then off
+        words[1] = 1000 * round;                 // 10.00, 20.00
+        words[2] = 0x0102 * round;               // lower 2/4, low 1/2
+        words[5] = 4000 + round;
+        words[6] = 30 * round; // 1:00, 2:00
+        words[7] = 15 * round; // 0:30, 1:00
+        words[8] = 1100 * round;
+        words[10] = (10 * round) << 8;
+        words[11] = 500 * round;
+        words[12] = 30 * round;
+        words[13] = 60 * round;
+        words[14] = 700 * round;
+        words[15] = 90 * round;
+        words[16] = 120 * round;
+        words[17] = 800 * round;
+        words[18] = 150 * round;
+        words[19] = round;
+        p.window->mainTimer_Timer();
+        p.window->Update_Inputs();
+        const QString r = QString::number(round);
+        const QStringList outputs{QStringLiteral("%1.00 ").arg(10 * round) + degreeC,
+                                  QStringLiteral("400%1 us").arg(round),
+                                  QStringLiteral("%1.00 ").arg(11 * round) + degreeC,
+                                  QString::number(2 * round),
+                                  round == 1 ? QStringLiteral("On") : QStringLiteral("Off"),
+                                  r,
+                                  QStringLiteral("%1:%2")
+                                      .arg((round * 30) / 60)
+                                      .arg((round * 30) % 60, 2, 10, QLatin1Char('0')),
+                                  QStringLiteral("%1:00").arg(round)};
+        for (int i = 0; i < 8; ++i)
+            QCOMPARE(p.label(QStringLiteral("Lbl_Outputs_%1").arg(i))->text(), outputs[i]);
+        const QStringList inputs{QStringLiteral("%1.00").arg(8 * round),
+                                 QStringLiteral("0.%1").arg(10 * round),
+                                 QStringLiteral("%1.00").arg(5 * round),
+                                 QStringLiteral("%1.00").arg(7 * round),
+                                 QStringLiteral("%1:00").arg(4 * round),
+                                 QStringLiteral("%1:00").arg(3 * round),
+                                 QStringLiteral("%1:00").arg(2 * round),
+                                 QStringLiteral("%1:00").arg(round),
+                                 r,
+                                 QStringLiteral("%1:00").arg(5 * round)};
+        for (int i = 0; i < 10; ++i)
+            QCOMPARE(p.box(i)->text(), inputs[i]);
+    }
+}
+
+void TestFrmMain::valueLabels_tellTheirValueToAssistiveTechnology_data()
+{
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<int>("word");
+    QTest::addColumn<int>("value");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("actual temperature")
+        << "Lbl_Outputs_0" << 1 << 2468 << QStringLiteral("Actual Temperature: 24.68 ") + degreeC;
+    QTest::newRow("pulse") << "Lbl_Outputs_1" << 5 << 4850 << "NE555 Pulse: 4850 us";
+    QTest::newRow("relay") << "Lbl_Outputs_4" << 0 << 0x0100 << "Relay Status: On";
+    QTest::newRow("time off") << "Lbl_Outputs_6" << 7 << 30 << "Time Off : 1:00";
+    QTest::newRow("raw register 3") << "Lbl_DirectRead_3" << 3 << 1234 << "Register 3: 1234";
+    QTest::newRow("raw register 19") << "Lbl_DirectRead_19" << 19 << 7 << "Register 19: 7";
+}
+
+void TestFrmMain::valueLabels_tellTheirValueToAssistiveTechnology()
+{
+    QFETCH(QString, label);
+    QFETCH(int, word);
+    QFETCH(int, value);
+    QFETCH(QString, name);
+    Settings_Record settings;
+    settings.Show_Direct = 1;
+    Program p(settings);
+    p.state.registers.Reg_Words[word] = value;
+    p.window->mainTimer_Timer();
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(p.label(label));
+    QVERIFY(accessible);
+    QCOMPARE(accessible->text(QAccessible::Name), name);
+    // Kept current: the next value is what is read next.
+    p.state.registers.Reg_Words[word] = 0;
+    p.window->mainTimer_Timer();
+    QVERIFY(accessible->text(QAccessible::Name).endsWith(p.label(label)->text()));
+    QVERIFY(accessible->text(QAccessible::Name) != name);
+}
+
+void TestFrmMain::showDirectOtherThanOne_oneRuleForWidthCheckAndRefresh_data()
+{
+    QTest::addColumn<int>("stored");
+    QTest::newRow("2 from a hand edit") << 2;
+    QTest::newRow("#TRUE# read as -1") << -1;
+}
+
+void TestFrmMain::showDirectOtherThanOne_oneRuleForWidthCheckAndRefresh()
+{
+    QFETCH(int, stored);
+    Settings_Record settings;
+    settings.Show_Direct = qint16(stored);
+    Program p(settings);
+    QVERIFY(!p.action("mnuDirectData")->isChecked());
+    QCOMPARE(p.window->centralWidget()->width(), 648);
+    // One click shows the column, as the unchecked entry promises.
+    p.action("mnuDirectData")->trigger();
+    QVERIFY(p.action("mnuDirectData")->isChecked());
+    QCOMPARE(p.window->centralWidget()->width(), 718);
+    QCOMPARE(p.savedSettings().Show_Direct, qint16(1));
+    p.state.registers.Reg_Words[4] = 444;
+    p.window->mainTimer_Timer();
+    QCOMPARE(p.label(QStringLiteral("Lbl_DirectRead_4"))->text(), QStringLiteral("444"));
+}
+
+// The operator's path of the report: a refused logging choice, read, cancelled; every later
+// save still works and nothing cancelled reaches the record.
+void TestFrmMain::refusedLoggingChoice_doesNotPoisonLaterSaves()
+{
+    Program p;
+    p.action("mnuLogSettings")->trigger();
+    auto* dialog = p.window->findChild<Frm_Logging*>();
+    QVERIFY(dialog);
+    dialog->findChild<QComboBox*>(QStringLiteral("Cmb_Filename"))
+        ->setEditText(QStringLiteral("DD-MM-YYYY"));
+    dialog->findChild<QComboBox*>(QStringLiteral("Cmb_Fields_0"))
+        ->setEditText(QStringLiteral("Relay \"A\""));
+    QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("Cmd_Ok")), Qt::LeftButton);
+    auto* refusal = dialog->findChild<QMessageBox*>();
+    QVERIFY(refusal);
+    QVERIFY2(refusal->text().contains(QStringLiteral("logged field 1")),
+             qPrintable(refusal->text()));
+    QCOMPARE(refusal->text().count(QStringLiteral("not saved")), 0);
+    delete refusal;
+    QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("Cmd_Cancel")),
+                      Qt::LeftButton);
+    QCOMPARE(p.state.settings.Log_Fields[0], LooseValue());
+    QCOMPARE(p.state.settings.Log_NameFormat, LooseValue());
+
+    p.action("mnuCtoF")->trigger();
+    p.action("mnuDirectData")->trigger();
+    QVERIFY2(!p.message(), qPrintable(p.message() ? p.message()->text() : QString()));
+    const Settings_Record saved = p.savedSettings();
+    QVERIFY(saved.Use_Fahrenheit);
+    QCOMPARE(saved.Show_Direct, qint16(1));
+}
+
+void TestFrmMain::doubleQuoteFromAnEditedFile_correctedInTheLoggingWindow()
+{
+    Settings_Record settings;
+    settings.Log_NameFormat = LooseValue::text(QStringLiteral("DD-MM-YYYY"));
+    const QTemporaryDir source;
+    SaveSettings(settings, source.path());
+    QFile file(source.filePath(SettingsFileName));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QList<QByteArray> lines = file.readAll().split('\n');
+    file.close();
+    lines[20] = "Relay\"A\r"; // field 1, a bare item with a quote in it
+
+    Program p;
+    QFile edited(p.dir.filePath(SettingsFileName));
+    QVERIFY(edited.open(QIODevice::WriteOnly));
+    edited.write(lines.join('\n'));
+    edited.close();
+    p.window->startUp();
+    QCOMPARE(p.state.settings.Log_Fields[0], LooseValue::text(QStringLiteral("Relay\"A")));
+
+    p.action("mnuCtoF")->trigger();
+    QMessageBox* box = p.message();
+    QVERIFY(box);
+    QVERIFY2(box->text().contains(QStringLiteral("Logging, Settings")), qPrintable(box->text()));
+    QCOMPARE(box->text().count(QStringLiteral("not saved")), 1);
+    QVERIFY(p.state.settings.Use_Fahrenheit); // the choice stays in effect
+    box->close();
+    delete box;
+
+    p.action("mnuLogSettings")->trigger();
+    auto* dialog = p.window->findChild<Frm_Logging*>();
+    auto* field = dialog->findChild<QComboBox*>(QStringLiteral("Cmb_Fields_0"));
+    QCOMPARE(field->currentText(), QStringLiteral("Relay\"A"));
+    field->setEditText(QStringLiteral("Relay Status (h08)"));
+    QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("Cmd_Ok")), Qt::LeftButton);
+    QVERIFY(!dialog->findChild<QMessageBox*>());
+    const Settings_Record saved = p.savedSettings();
+    QVERIFY(saved.Use_Fahrenheit);
+    QCOMPARE(saved.Log_Fields[0], LooseValue::text(QStringLiteral("Relay Status (h08)")));
+}
+
+void TestFrmMain::loggingFailure_markedUntilALineIsWritten_toldOncePerEpisode()
+{
+    Settings_Record settings;
+    settings.Log_Active = LooseValue::number(1);
+    settings.Log_NameFormat = LooseValue::text(QStringLiteral("DD-MM-YYYY"));
+    settings.Log_Fields[0] = LooseValue::text(QStringLiteral("Counter_2sec (l08)"));
+    settings.Log_Event = LooseValue::text(QStringLiteral("On Counter Change"));
+    Program p(settings);
+    p.window->show();
+    p.state.link.Inputs_Loaded = true;
+    QLabel* panel = p.label(QStringLiteral("Panel2"));
+    const QColor normal = panel->palette().color(QPalette::Window);
+    const QString logName = QDate::currentDate().toString(QStringLiteral("dd-MM-yyyy.txt"));
+    const QString blocker = p.dir.filePath(logName);
+    QVERIFY(QDir().mkdir(blocker)); // a folder where the day's file should be
+    const auto countMessages = [&] { return p.window->findChildren<QMessageBox*>().size(); };
+
+    auto& counter = p.state.registers.Reg_Words[0];
+    for (int pass = 1; pass <= 3; ++pass) {
+        counter = pass;
+        p.session.refreshTick();
+    }
+    QCOMPARE(countMessages(), 1);
+    QCOMPARE(p.panel(2), QStringLiteral("Logging Status: Activate")); // the text is kept
+    QVERIFY2(panel->toolTip().contains(logName), qPrintable(panel->toolTip()));
+    QVERIFY(panel->autoFillBackground());
+    QVERIFY(panel->palette().color(QPalette::Window) != normal);
+    const QString shot = qEnvironmentVariable("KELVARO_SHOT");
+    if (!shot.isEmpty())
+        p.window->grab().save(shot);
+    counter = 4;
+    p.session.refreshTick(); // a pass with nothing new keeps the mark
+    counter = 4;
+    p.session.refreshTick();
+    QVERIFY(panel->toolTip().contains(logName));
+
+    QVERIFY(QDir().rmdir(blocker));
+    counter = 5;
+    p.session.refreshTick();
+    QVERIFY(QFile::exists(blocker));
+    QCOMPARE(panel->toolTip(), QString());
+    QVERIFY(!panel->autoFillBackground());
+
+    // A new episode is told again.
+    QVERIFY(QFile::remove(blocker));
+    QVERIFY(QDir().mkdir(blocker));
+    counter = 6;
+    p.session.refreshTick();
+    QCOMPARE(countMessages(), 2);
+}
+
+void TestFrmMain::exit_leavesSettingsFileByteIdentical()
+{
+    Settings_Record settings = onPort7();
+    settings.Use_Fahrenheit = true;
+    settings.Log_Active = LooseValue::number(1);
+    const QTemporaryDir source;
+    SaveSettings(settings, source.path());
+    QFile file(source.filePath(SettingsFileName));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    // A file as another program may have written it: a different header text.
+    QByteArray bytes = file.readAll().replace("[Communication]", "[COMMUNICATION]");
+    file.close();
+
+    Program p;
+    QFile own(p.dir.filePath(SettingsFileName));
+    QVERIFY(own.open(QIODevice::WriteOnly));
+    own.write(bytes);
+    own.close();
+    p.window->startUp();
+    p.window->show();
+    p.action("mnuExit")->trigger();
+    QTRY_VERIFY(!p.window->isVisible());
+    QVERIFY(own.open(QIODevice::ReadOnly));
+    QCOMPARE(own.readAll(), bytes);
 }
 
 QTEST_MAIN(TestFrmMain)

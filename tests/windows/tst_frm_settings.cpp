@@ -44,6 +44,7 @@ private:
 
     Kelv_Main m_state;
     std::unique_ptr<QTemporaryDir> m_folder;
+    std::unique_ptr<SettingsKeeper> m_keeper;
     QPointer<Frm_Settings> m_dialog;
 };
 
@@ -74,7 +75,8 @@ void TestFrmSettings::cleanup()
 
 Frm_Settings* TestFrmSettings::openDialog(const QString& folder)
 {
-    m_dialog = new Frm_Settings(m_state, folder);
+    m_keeper = std::make_unique<SettingsKeeper>(m_state.settings, folder);
+    m_dialog = new Frm_Settings(*m_keeper);
     m_dialog->show();
     return m_dialog;
 }
