@@ -1,6 +1,7 @@
 // The program starts with the splash window; the splash opens the main window, whose
 // start-up loads the settings and opens the board's port.
 
+#include "app/report_command.h"
 #include "core/kelv_main.h"
 #include "windows/program_start.h"
 
@@ -50,6 +51,10 @@ bool installQuitSignals()
 
 int main(int argc, char* argv[])
 {
+    // --report and --plot run without windows and end here.
+    if (const int status = kelvaro::runHistoryCommandLine(argc, argv); status >= 0)
+        return status;
+
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kelvaro"));
     QApplication::setApplicationVersion(QStringLiteral("1.38"));
