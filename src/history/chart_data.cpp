@@ -43,3 +43,39 @@ std::vector<ChartColumn> ChartData::columns(int series, qint64 t0, qint64 t1, in
 }
 
 } // namespace kelvaro
+
+#include <QDateTime>
+
+namespace kelvaro {
+
+QByteArray chartCsv(const ChartData& data, qint64 t0, qint64 t1, const ValueUnits& units)
+{
+    QByteArray out = "time";
+    for (int s = 0; s < data.seriesCount(); ++s) {
+        const ChartSeries series = data.series(s);
+        QString unit = series.kind == FieldKind::Duration ? QStringLiteral(" [m:ss]")
+                                                          : unitText(series.kind, units).trimmed();
+        if (!unit.isEmpty() && !unit.startsWith(QLatin1Char(' ')))
+            unit = QStringLiteral(" [") + unit + QLatin1Char(']');
+        if (series.kind == FieldKind::Relay)
+            unit = QStringLiteral(" [on=1]");
+        out += ',' + (series.name + unit).toUtf8();
+    }
+    out += "\r\n";
+    const qint64 end = data.indexAtOrAfter(t1 + 1);
+    for (qint64 i = data.indexAtOrAfter(t0); i < end; ++i) {
+        out += QDateTime::fromMSecsSinceEpoch(data.timeAt(i))
+                   .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                   .toLatin1();
+        for (int s = 0; s < data.seriesCount(); ++s) {
+            out += ',';
+            const qint32 v = data.valueAt(s, i);
+            if (v != MissingValue)
+                out += valueFileText(data.series(s).kind, v, units).toUtf8();
+        }
+        out += "\r\n";
+    }
+    return out;
+}
+
+} // namespace kelvaro

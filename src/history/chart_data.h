@@ -45,3 +45,13 @@ public:
 };
 
 } // namespace kelvaro
+
+namespace kelvaro {
+
+// The samples of [t0, t1] as CSV for a spreadsheet: a header line "time,<series> [unit],..."
+// then one row per sample, the time as "yyyy-MM-dd HH:mm:ss" (local), values converted as
+// valueFileText does ("." decimals), an empty cell for a missing value. Lines end with
+// CR LF, as the log files do.
+QByteArray chartCsv(const ChartData& data, qint64 t0, qint64 t1, const ValueUnits& units);
+
+} // namespace kelvaro

@@ -10,6 +10,7 @@
 #include "windows/frm_about.h"
 #include "windows/frm_cal_timers.h"
 #include "windows/frm_calibration.h"
+#include "windows/frm_chart.h"
 #include "windows/frm_logging.h"
 #include "windows/frm_settings.h"
 #include "windows/main_layout.h"
@@ -236,6 +237,13 @@ void Frm_Main::buildMenus()
     addSeparator(logging, "Sp0");
     addEntry(logging, "mnuLogSettings", QStringLiteral("Settings"),
              [this] { showWindow(m_loggingWindow); });
+    addEntry(logging, "mnuLogChart", QStringLiteral("Chart"), [this] {
+        if (!m_chartWindow)
+            m_chartWindow = new Frm_Chart(m_state, m_trend, m_folder, this);
+        m_chartWindow->show();
+        m_chartWindow->raise();
+        m_chartWindow->activateWindow();
+    });
 
     QMenu* help = addMenu("mnuHelp", QStringLiteral("Help"));
     addEntry(help, "mnuAcrobat", QStringLiteral("Acrobat"), &Frm_Main::mnuAcrobat_Click);
@@ -345,6 +353,10 @@ void Frm_Main::Update_Inputs()
 void Frm_Main::Update_Param()
 {
     m_state.registers.Update_Param();
+    // A complete block: one sample of the live trend.
+    m_trend.append(QDateTime::currentDateTime(), m_state.registers.Reg_Words);
+    if (m_chartWindow)
+        m_chartWindow->onTrendAppended();
 }
 
 bool Frm_Main::WrParam(qint16 address, qint32 value)
@@ -423,6 +435,8 @@ void Frm_Main::mnuCtoF_Click()
         m_state.settings.Use_Fahrenheit = false;
     }
     Update_Inputs();
+    if (m_chartWindow)
+        m_chartWindow->onUnitChanged();
     saveSettings();
 }
 
@@ -516,8 +530,9 @@ template <class Window> void Frm_Main::showWindow(QPointer<Window>& window)
 
 void Frm_Main::CloseApplication()
 {
-    const std::array<QWidget*, 6> windows{m_settingsWindow, m_calibrationWindow, m_aboutWindow,
-                                          m_loggingWindow,  m_timersWindow,      m_splash};
+    const std::array<QWidget*, 7> windows{m_settingsWindow, m_calibrationWindow, m_aboutWindow,
+                                          m_loggingWindow,  m_timersWindow,      m_splash,
+                                          m_chartWindow};
     for (QWidget* window : windows) {
         if (window)
             window->close();

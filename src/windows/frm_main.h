@@ -4,6 +4,7 @@
 // board link, and refreshes the display and the data logger every two seconds.
 
 #include "core/kelv_main.h"
+#include "history/trend_buffer.h"
 #include "link/link_protocol.h"
 #include "values/display_texts.h"
 
@@ -24,6 +25,7 @@ class SerialPort;
 class Frm_About;
 class Frm_Calibration;
 class Frm_Cal_Timers;
+class Frm_Chart;
 class Frm_Logging;
 class Frm_Settings;
 
@@ -106,6 +108,9 @@ private:
     QPointer<Frm_About> m_aboutWindow;
     QPointer<Frm_Logging> m_loggingWindow;
     QPointer<Frm_Cal_Timers> m_timersWindow;
+    // The live trend: every complete block of the last 24 hours, for the chart window.
+    TrendBuffer m_trend;
+    QPointer<Frm_Chart> m_chartWindow;
 };
 
 } // namespace kelvaro
