@@ -6,7 +6,7 @@ namespace kelvaro {
 
 TrendBuffer::TrendBuffer(qint64 capacity)
     : m_capacity(std::max<qint64>(capacity, 1)), m_times(size_t(m_capacity)),
-      m_words(size_t(m_capacity))
+      m_values(size_t(m_capacity))
 {
     m_summaries.reserve(SeriesCount);
     for (int s = 0; s < SeriesCount; ++s)
@@ -67,9 +67,12 @@ void TrendBuffer::append(const QDateTime& time, const std::array<qint32, Registe
     }
     const qint64 index = m_end++;
     m_times[slot(index)] = t;
-    m_words[slot(index)] = words;
-    for (int s = 0; s < SeriesCount; ++s)
-        m_summaries[size_t(s)].append(index, t, seriesValue(s, words));
+    std::array<qint16, SeriesCount>& values = m_values[slot(index)];
+    for (int s = 0; s < SeriesCount; ++s) {
+        const qint32 v = seriesValue(s, words);
+        values[size_t(s)] = qint16(std::clamp<qint32>(v, -32768, 32767));
+        m_summaries[size_t(s)].append(index, t, values[size_t(s)]);
+    }
     m_first = std::max(m_first, m_end - m_capacity);
     while (m_first < m_end && m_times[slot(m_first)] < t - KeepMs)
         ++m_first;
@@ -82,11 +85,6 @@ void TrendBuffer::clear()
         summary.clear();
 }
 
-const std::array<qint32, RegisterCount>& TrendBuffer::wordsAt(qint64 index) const
-{
-    return m_words[slot(index)];
-}
-
 qint64 TrendBuffer::timeAt(qint64 index) const
 {
     return m_times[slot(index)];
@@ -94,7 +92,7 @@ qint64 TrendBuffer::timeAt(qint64 index) const
 
 qint32 TrendBuffer::valueAt(int series, qint64 index) const
 {
-    return seriesValue(series, m_words[slot(index)]);
+    return m_values[slot(index)][size_t(series)];
 }
 
 const MinMaxSummary& TrendBuffer::summary(int series) const

@@ -1,5 +1,5 @@
 #pragma once
-// The live trend: the register words of every complete block of the last 24 hours in a
+// The live trend: the plotted values of every complete block of the last 24 hours in a
 // ring buffer of fixed size (no allocation per sample), with the min/max summaries the
 // chart draws from. Series: actual and average temperature, the three set-points
 // (low raising, low falling, lower) and the relay.
@@ -27,8 +27,8 @@ public:
         SeriesCount
     };
     static constexpr qint64 KeepMs = 24LL * 3600 * 1000;
-    // One block every two seconds for 24 hours.
-    static constexpr qint64 DefaultCapacity = KeepMs / 2000;
+    // A block every 250 ms (the demo's poll) for 24 hours: about 7 MiB.
+    static constexpr qint64 DefaultCapacity = KeepMs / 250;
 
     explicit TrendBuffer(qint64 capacity = DefaultCapacity);
 
@@ -38,7 +38,6 @@ public:
     void append(const QDateTime& time, const std::array<qint32, RegisterCount>& words);
     void clear();
 
-    const std::array<qint32, RegisterCount>& wordsAt(qint64 index) const;
     qint64 capacity() const { return m_capacity; }
 
     int seriesCount() const override { return SeriesCount; }
@@ -60,7 +59,8 @@ private:
     qint64 m_first = 0;
     qint64 m_end = 0;
     std::vector<qint64> m_times;
-    std::vector<std::array<qint32, RegisterCount>> m_words;
+    // The series' canonical values; each fits 16 bits (signed hundredths, relay 0/1).
+    std::vector<std::array<qint16, SeriesCount>> m_values;
     std::vector<MinMaxSummary> m_summaries;
 };
 

@@ -278,7 +278,15 @@ void Frm_Chart::onTrendAppended()
 {
     if (!isVisible() || m_mode != Mode::Live || !m_chart->following())
         return;
-    m_chart->follow(QDateTime::currentMSecsSinceEpoch()); // schedules one repaint
+    // The view moves on only when the clock has moved it by a pixel column or more: a
+    // faster poll than the view can show costs no extra repaints.
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const ChartView view = m_chart->view();
+    const qint64 msPerPixel = (view.t1 - view.t0) / std::max(1, m_chart->width() - 76);
+    if (now - m_lastFollow < msPerPixel)
+        return;
+    m_lastFollow = now;
+    m_chart->follow(now); // schedules one repaint
     m_status->setText(statusText());
 }
 

@@ -87,6 +87,7 @@ private:
     QFutureWatcher<Loaded> m_loading;
     QStringList m_loadErrors;
     qint64 m_liveSpan = 3600 * 1000;
+    qint64 m_lastFollow = 0; // when the live view last moved with the clock
 
     ChartWidget* m_chart = nullptr;
     QComboBox* m_modeBox = nullptr;
