@@ -112,7 +112,7 @@ QByteArray reportCsv(const std::vector<DaySummary>& days, const QStringList& log
     for (size_t c = 0; c < columns; ++c) {
         const QByteArray name = columnName(loggedNames, static_cast<int>(c)).toUtf8();
         if (kinds[c] == FieldKind::Relay)
-            out += ',' + name + " on";
+            out += ",Relay Status on"; // the share of lines with the relay on
         else
             out += ',' + name + " min," + name + " mean," + name + " max";
     }

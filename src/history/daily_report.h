@@ -47,8 +47,8 @@ std::vector<DaySummary> summariseLogDays(const std::vector<LogDayFile>& files,
                                          const ColumnKinds& kinds, int threads);
 
 // The report's CSV: a header line, then one row per readable day. Columns: date, lines,
-// skipped, then per value column "<name> min,<name> mean,<name> max" ("<name> on" for the
-// relay: the share of used lines with the relay on, three decimals). Value columns are
+// skipped, then per value column "<name> min,<name> mean,<name> max" ("Relay Status on"
+// for the relay: the share of used lines with the relay on, three decimals). Value columns are
 // the logged fields, plus "column N" for any a day holds beyond them. Temperatures with
 // two decimals in the chosen unit, other minima and maxima as logged, means with two
 // decimals; cells a day has no value for stay empty. Lines end with LF.

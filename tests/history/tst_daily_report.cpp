@@ -84,7 +84,7 @@ private Q_SLOTS:
         QTest::newRow("relay has one column")
             << QByteArray() << QStringList{Actual, Relay}
             << QByteArray("date,lines,skipped,Actual Temperature (i16) min,Actual Temperature "
-                          "(i16) mean,Actual Temperature (i16) max,Relay Status (h08) on");
+                          "(i16) mean,Actual Temperature (i16) max,Relay Status on");
         QTest::newRow("nothing logged") << QByteArray() << QStringList{}
                                         << QByteArray("date,lines,skipped");
         QTest::newRow("a day with more columns than the settings name")

@@ -60,7 +60,7 @@ private Q_SLOTS:
         QCOMPARE(program.exitCode(), 0);
         QCOMPARE(program.readAllStandardOutput(),
                  QByteArray("date,lines,skipped,Actual Temperature (i16) min,Actual Temperature "
-                            "(i16) mean,Actual Temperature (i16) max,Relay Status (h08) on\n"
+                            "(i16) mean,Actual Temperature (i16) max,Relay Status on\n"
                             "2026-12-07,4,2,27.75,52.09,76.42,0.500\n"));
         QCOMPARE(program.readAllStandardError(), QByteArray());
     }
