@@ -45,21 +45,16 @@ int benchDay(const QString& folder, const QDate& date, int runs)
     std::vector<double> times;
     for (int run = 0; run < runs; ++run) {
         QElapsedTimer clock;
-        bool painted = false;
-        const auto paintConnection =
-            QObject::connect(window.chart(), &ChartWidget::painted, [&] { painted = true; });
-        bool shown = false;
-        const auto shownConnection =
-            QObject::connect(&window, &Frm_Chart::historyShown, [&] { shown = true; });
+        // The paint that counts is the first one after the days were handed to the chart.
+        int paintsAtShown = -1;
+        const auto shownConnection = QObject::connect(&window, &Frm_Chart::historyShown, [&] {
+            paintsAtShown = window.chart()->paintCount();
+        });
         clock.start();
         window.showDays(date, date);
-        while (!shown)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        painted = false;
-        while (!painted)
+        while (paintsAtShown < 0 || window.chart()->paintCount() <= paintsAtShown)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         times.push_back(double(clock.nsecsElapsed()) / 1e6);
-        QObject::disconnect(paintConnection);
         QObject::disconnect(shownConnection);
     }
     std::sort(times.begin(), times.end());

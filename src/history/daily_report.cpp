@@ -75,10 +75,10 @@ std::vector<DaySummary> summariseLogDays(const std::vector<LogDayFile>& files,
     std::vector<DaySummary> days(files.size());
     std::atomic<size_t> next{0};
     auto work = [&] {
+        LogFileBytes file; // one buffer per thread
         for (size_t i = next++; i < files.size(); i = next++) {
-            MappedFile file;
             QString error;
-            if (file.open(files[i].path, &error)) {
+            if (file.open(files[i].path, logDayMayChange(files[i].date), &error)) {
                 days[i] = summariseLogDay(file.bytes(), kinds);
             } else {
                 days[i].error = error;

@@ -98,9 +98,9 @@ std::unique_ptr<HistoryData> HistoryData::load(const std::vector<LogDayFile>& fi
     std::vector<QString> failures(files.size());
     std::atomic<size_t> next{0};
     auto work = [&] {
+        LogFileBytes file; // one buffer per thread
         for (size_t i = next++; i < files.size(); i = next++) {
-            MappedFile file;
-            if (file.open(files[i].path, &failures[i]))
+            if (file.open(files[i].path, logDayMayChange(files[i].date), &failures[i]))
                 days[i] = readDay(files[i].date, file.bytes(), loggedNames);
             else if (failures[i].isEmpty())
                 failures[i] = QStringLiteral("cannot be read");

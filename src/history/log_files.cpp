@@ -98,25 +98,47 @@ std::vector<LogDayFile> findLogDays(const QString& folder, const QString& patter
     return days;
 }
 
-bool MappedFile::open(const QString& path, QString* error)
+bool logDayMayChange(const QDate& date)
+{
+    return date >= QDate::currentDate().addDays(-1); // a day's last line may come late
+}
+
+bool LogFileBytes::open(const QString& path, bool mayChange, QString* error)
 {
     m_bytes = {};
+    if (m_file.isOpen())
+        m_file.close(); // also drops the previous mapping
     m_file.setFileName(path);
     if (!m_file.open(QIODevice::ReadOnly)) {
         if (error)
             *error = m_file.errorString();
         return false;
     }
+    // The size at opening; a line appended meanwhile is read the next time.
     const qint64 size = m_file.size();
-    if (size == 0)
+    if (size <= 0)
         return true;
-    const uchar* data = m_file.map(0, size);
-    if (!data) {
-        if (error)
-            *error = m_file.errorString();
-        return false;
+    if (!mayChange) {
+        if (const uchar* data = m_file.map(0, size)) {
+            m_bytes = std::string_view(reinterpret_cast<const char*>(data), size_t(size));
+            return true;
+        }
     }
-    m_bytes = std::string_view(reinterpret_cast<const char*>(data), static_cast<size_t>(size));
+    if (m_buffer.size() < size_t(size))
+        m_buffer.resize(size_t(size));
+    qint64 done = 0;
+    while (done < size) {
+        const qint64 n = m_file.read(m_buffer.data() + done, size - done);
+        if (n < 0) {
+            if (error)
+                *error = m_file.errorString();
+            return false;
+        }
+        if (n == 0)
+            break; // cut back while being read
+        done += n;
+    }
+    m_bytes = std::string_view(m_buffer.data(), size_t(done));
     return true;
 }
 
