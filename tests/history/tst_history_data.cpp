@@ -83,6 +83,22 @@ private Q_SLOTS:
         QCOMPARE(data.valueAt(2, 2), 7);
     }
 
+    void exportOfTheVisibleRange()
+    {
+        std::vector<HistoryData::Day> days;
+        days.push_back(dayOf(QDate(2026, 1, 10),
+                             "d,10:00:00,2468,1,30\nd,10:00:02,65300,0,31\nd,10:00:04,1,0,0\n",
+                             {Actual, Relay, QStringLiteral("Actual Time On (u16)")}));
+        const HistoryData data(std::move(days), {Actual, Relay, QStringLiteral("Actual Time On (u16)")});
+        const qint64 t0 = QDateTime(QDate(2026, 1, 10), QTime(10, 0, 0)).toMSecsSinceEpoch();
+        // The last line lies outside the range: not exported.
+        QCOMPARE(chartCsv(data, t0, t0 + 2000, ValueUnits{true, 9677}),
+                 QByteArray("time,Actual Temperature (i16) [\xC2\xB0""F],Relay Status (h08) [on=1],"
+                            "Actual Time On (u16) [m:ss]\r\n"
+                            "2026-01-10 10:00:00,76.42,1,1:02\r\n"
+                            "2026-01-10 10:00:02,27.75,0,1:04\r\n"));
+    }
+
     void loadNamesWhatItCannotRead()
     {
         QTemporaryDir dir;
