@@ -2,6 +2,7 @@
 // start-up runs the session's (settings, the board's port) and its own.
 
 #include "app/quit_signals.h"
+#include "app/report_command.h"
 #include "core/kelv_main.h"
 #include "core/version.h"
 #include "link/board_session.h"
@@ -13,6 +14,10 @@
 
 int main(int argc, char* argv[])
 {
+    // --report and --plot run without windows and end here.
+    if (const int status = kelvaro::runHistoryCommandLine(argc, argv); status >= 0)
+        return status;
+
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kelvaro"));
     QApplication::setApplicationVersion(kelvaro::versionText());

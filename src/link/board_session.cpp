@@ -2,6 +2,7 @@
 
 #include "core/event_names.h"
 #include "core/field_names.h"
+#include "history/trend_buffer.h"
 
 namespace kelvaro {
 
@@ -22,6 +23,18 @@ BoardSession::BoardSession(Kelv_Main& state, QString folder, QObject* parent)
 }
 
 BoardSession::~BoardSession() = default;
+
+TrendBuffer& BoardSession::keepTrend()
+{
+    if (!m_trend) {
+        m_trend = std::make_unique<TrendBuffer>();
+        connect(&m_link, &BoardLink::blockReceived, this, [this] {
+            m_trend->append(QDateTime::currentDateTime(), m_state.registers.Reg_Words);
+            Q_EMIT trendAppended();
+        });
+    }
+    return *m_trend;
+}
 
 PortSettings BoardSession::portSettings() const
 {

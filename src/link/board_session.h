@@ -11,9 +11,12 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <memory>
 #include <optional>
 
 namespace kelvaro {
+
+class TrendBuffer;
 
 class BoardSession : public QObject
 {
@@ -56,6 +59,9 @@ public:
     PortSettings portSettings() const;
     // The wall-clock time of the last line the recorder wrote, when there was one.
     std::optional<QDateTime> lastLogWrite() const { return m_lastLogWrite; }
+    // The live trend of the last 24 hours, made on the first call (a program without a
+    // chart never pays for its memory) and fed with every complete block from then on.
+    TrendBuffer& keepTrend();
     // Where the log recorder takes its time from; the system clock unless a test says.
     void setClock(Clock clock) { m_clock = std::move(clock); }
 
@@ -65,6 +71,8 @@ Q_SIGNALS:
     // A recorder pass that was due has run; `pass` says whether a line was written, or why
     // not.
     void logPassed(const kelvaro::LogPass& pass);
+    // A complete block was added to the live trend.
+    void trendAppended();
 
 private:
     Kelv_Main& m_state;
@@ -75,6 +83,7 @@ private:
     QTimer m_refreshTimer;
     Clock m_clock = systemClock;
     std::optional<QDateTime> m_lastLogWrite;
+    std::unique_ptr<TrendBuffer> m_trend;
 };
 
 } // namespace kelvaro

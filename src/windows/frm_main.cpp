@@ -11,6 +11,7 @@
 #include "windows/frm_about.h"
 #include "windows/frm_cal_timers.h"
 #include "windows/frm_calibration.h"
+#include "windows/frm_chart.h"
 #include "windows/frm_logging.h"
 #include "windows/frm_settings.h"
 #include "windows/main_layout.h"
@@ -117,6 +118,12 @@ Frm_Main::Frm_Main(BoardSession& session, QWidget* parent)
     connect(&link, &BoardLink::inputsLoaded, this, &Frm_Main::Update_Inputs);
     connect(&m_session, &BoardSession::refresh, this, &Frm_Main::mainTimer_Timer);
     connect(&m_session, &BoardSession::logPassed, this, &Frm_Main::showLogPass);
+    // The live trend keeps every block from the start, whether or not the chart is open.
+    m_session.keepTrend();
+    connect(&m_session, &BoardSession::trendAppended, this, [this] {
+        if (m_chartWindow)
+            m_chartWindow->onTrendAppended();
+    });
 
     m_clockTimer.setSingleShot(true);
     connect(&m_clockTimer, &QTimer::timeout, this, &Frm_Main::refreshClock);
@@ -237,6 +244,13 @@ void Frm_Main::buildMenus()
     addSeparator(logging, "Sp0");
     addEntry(logging, "mnuLogSettings", QStringLiteral("Settings"),
              [this] { showWindow(m_loggingWindow); });
+    addEntry(logging, "mnuLogChart", QStringLiteral("Chart"), [this] {
+        if (!m_chartWindow)
+            m_chartWindow = new Frm_Chart(m_state, m_session.keepTrend(), m_folder, this);
+        m_chartWindow->show();
+        m_chartWindow->raise();
+        m_chartWindow->activateWindow();
+    });
 
     QMenu* help = addMenu("mnuHelp", QStringLiteral("Help"));
     addEntry(help, "mnuAcrobat", QStringLiteral("Acrobat"), &Frm_Main::mnuAcrobat_Click);
@@ -426,6 +440,8 @@ void Frm_Main::mnuCtoF_Click()
     const SettingsOutcome outcome = m_settings.setFahrenheit(!m_state.settings.Use_Fahrenheit);
     m_mnuCtoF->setText(m_state.settings.Use_Fahrenheit ? UnitFahrenheit : UnitCelsius);
     Update_Inputs();
+    if (m_chartWindow)
+        m_chartWindow->onUnitChanged();
     reportSettings(outcome);
 }
 
@@ -534,8 +550,9 @@ template <class Window> void Frm_Main::showWindow(QPointer<Window>& window)
 
 void Frm_Main::CloseApplication()
 {
-    const std::array<QWidget*, 6> windows{m_settingsWindow, m_calibrationWindow, m_aboutWindow,
-                                          m_loggingWindow,  m_timersWindow,      m_splash};
+    const std::array<QWidget*, 7> windows{m_settingsWindow, m_calibrationWindow, m_aboutWindow,
+                                          m_loggingWindow,  m_timersWindow,      m_splash,
+                                          m_chartWindow};
     for (QWidget* window : windows) {
         if (window)
             window->close();

@@ -26,6 +26,7 @@ struct LogPass;
 class Frm_About;
 class Frm_Calibration;
 class Frm_Cal_Timers;
+class Frm_Chart;
 class Frm_Logging;
 class Frm_Settings;
 class ValueLabel;
@@ -109,6 +110,8 @@ private:
     QPointer<Frm_About> m_aboutWindow;
     QPointer<Frm_Logging> m_loggingWindow;
     QPointer<Frm_Cal_Timers> m_timersWindow;
+    // The live trend: every complete block of the last 24 hours, for the chart window.
+    QPointer<Frm_Chart> m_chartWindow;
 };
 
 } // namespace kelvaro

@@ -1,0 +1,104 @@
+#pragma once
+// The chart window (menu Logging, "Chart"): the live trend of the last 24 hours, or the
+// recorded days of the daily log files, on one real time axis, with range presets, pause,
+// value-axis control and export of what is shown (PNG, CSV).
+
+#include "core/kelv_main.h"
+#include "history/history_data.h"
+#include "history/trend_buffer.h"
+
+#include <QFutureWatcher>
+#include <QString>
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+class QCheckBox;
+class QComboBox;
+class QDateEdit;
+class QDoubleSpinBox;
+class QLabel;
+class QPushButton;
+
+namespace kelvaro {
+
+class ChartWidget;
+
+class Frm_Chart : public QWidget
+{
+    Q_OBJECT
+public:
+    enum class Mode
+    {
+        Live,
+        History
+    };
+
+    // `trend` is filled by the program's owner of the board line; `folder` holds the log
+    // files and Settings.txt.
+    Frm_Chart(Kelv_Main& state, const TrendBuffer& trend, QString folder,
+              QWidget* parent = nullptr);
+    ~Frm_Chart() override;
+
+    Mode mode() const { return m_mode; }
+    void setMode(Mode mode);
+    // Reads the days from `from` to `to` in the background and shows them when read.
+    void showDays(const QDate& from, const QDate& to);
+    // Shows the last `span` milliseconds (live, following) or the first of the days shown.
+    void showSpan(qint64 span);
+    ChartWidget* chart() const { return m_chart; }
+    const HistoryData* history() const { return m_history.get(); }
+    QString statusText() const;
+
+public Q_SLOTS:
+    // A block was added to the trend: repaints at most once, and not at all while hidden,
+    // paused, or showing recorded days.
+    void onTrendAppended();
+    // The unit setting changed: redraws in the new unit.
+    void onUnitChanged();
+
+Q_SIGNALS:
+    // The recorded days asked for are read and handed to the chart.
+    void historyShown();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void buildControls();
+    void applyValueAxis();
+    void setPaused(bool paused);
+    void exportPng();
+    void exportCsv();
+    // Writes in the background and tells the outcome in the status line.
+    void writeInBackground(const QString& path, std::function<bool()> write);
+    ValueUnits units() const;
+
+    Kelv_Main& m_state;
+    const TrendBuffer& m_trend;
+    QString m_folder;
+    Mode m_mode = Mode::Live;
+    struct Loaded
+    {
+        std::shared_ptr<const HistoryData> data;
+        QStringList errors; // files that could not be read
+    };
+    std::shared_ptr<const HistoryData> m_history;
+    QFutureWatcher<Loaded> m_loading;
+    QStringList m_loadErrors;
+    qint64 m_liveSpan = 3600 * 1000;
+    qint64 m_lastFollow = 0; // when the live view last moved with the clock
+
+    ChartWidget* m_chart = nullptr;
+    QComboBox* m_modeBox = nullptr;
+    QDateEdit* m_from = nullptr;
+    QDateEdit* m_to = nullptr;
+    QPushButton* m_show = nullptr;
+    QPushButton* m_pause = nullptr;
+    QCheckBox* m_autoAxis = nullptr;
+    QDoubleSpinBox* m_axisLow = nullptr;
+    QDoubleSpinBox* m_axisHigh = nullptr;
+    QLabel* m_status = nullptr;
+};
+
+} // namespace kelvaro

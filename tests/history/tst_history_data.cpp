@@ -1,0 +1,122 @@
+// Recorded days for the chart: times in local time also on the days the clock changes,
+// series named from the settings with extra columns as "column N", and missing columns.
+
+#include "history/history_data.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+#include <ctime>
+
+using namespace kelvaro;
+
+namespace {
+
+HistoryData::Day dayOf(const QDate& date, const QByteArray& bytes, const QStringList& names)
+{
+    return HistoryData::readDay(date, std::string_view(bytes.constData(), size_t(bytes.size())),
+                                names);
+}
+
+const QString Actual = QStringLiteral("Actual Temperature (i16)");
+const QString Relay = QStringLiteral("Relay Status (h08)");
+
+} // namespace
+
+class TestHistoryData : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase()
+    {
+        // A zone with summer time, whatever the machine's own.
+        qputenv("TZ", "Europe/Berlin");
+        tzset();
+    }
+
+    void localTimes_data()
+    {
+        QTest::addColumn<QDate>("date");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<qint64>("stepSeconds");
+        QTest::newRow("ordinary day") << QDate(2026, 1, 10)
+                                      << QByteArray("d,01:59:59,1\r\nd,03:00:00,2\r\n") << 3601LL;
+        QTest::newRow("clock moves forward at 02:00") << QDate(2026, 3, 29)
+                                                      << QByteArray("d,01:59:59,1\r\nd,03:00:00,2\r\n")
+                                                      << 1LL;
+        QTest::newRow("clock moves back at 03:00") << QDate(2026, 10, 25)
+                                                   << QByteArray("d,01:59:59,1\r\nd,03:00:00,2\r\n")
+                                                   << 7201LL;
+    }
+    void localTimes()
+    {
+        QFETCH(QDate, date);
+        QFETCH(QByteArray, bytes);
+        QFETCH(qint64, stepSeconds);
+        const HistoryData::Day day = dayOf(date, bytes, {Actual});
+        QCOMPARE(day.seconds.size(), size_t(2));
+        QCOMPARE(qint64(day.seconds[1]) - day.seconds[0], stepSeconds);
+        QCOMPARE(QDateTime::fromSecsSinceEpoch(day.seconds[0]).time(), QTime(1, 59, 59));
+    }
+
+    void linesOutOfOrderAreSorted()
+    {
+        const HistoryData::Day day =
+            dayOf(QDate(2026, 1, 10), "d,10:00:04,3\nd,10:00:00,1\nd,10:00:02,2\n", {Actual});
+        QCOMPARE(day.values, (std::vector<qint32>{1, 2, 3}));
+    }
+
+    void changedColumnsBetweenDays()
+    {
+        std::vector<HistoryData::Day> days;
+        days.push_back(dayOf(QDate(2026, 1, 10), "d,10:00:00,2468,1\nd,10:00:02,65300,0\n",
+                             {Actual, Relay}));
+        days.push_back(dayOf(QDate(2026, 1, 11), "d,10:00:00,100,1,7\n", {Actual, Relay}));
+        const HistoryData data(std::move(days), {Actual, Relay});
+        QCOMPARE(data.seriesCount(), 3);
+        QCOMPARE(data.series(0).name, Actual);
+        QCOMPARE(data.series(0).kind, FieldKind::Temperature);
+        QCOMPARE(data.series(1).kind, FieldKind::Relay);
+        QCOMPARE(data.series(2).name, QStringLiteral("column 3"));
+        QCOMPARE(data.endIndex(), 3);
+        QCOMPARE(data.valueAt(0, 1), -236);
+        QCOMPARE(data.valueAt(2, 1), MissingValue);
+        QCOMPARE(data.valueAt(2, 2), 7);
+    }
+
+    void exportOfTheVisibleRange()
+    {
+        std::vector<HistoryData::Day> days;
+        days.push_back(dayOf(QDate(2026, 1, 10),
+                             "d,10:00:00,2468,1,30\nd,10:00:02,65300,0,31\nd,10:00:04,1,0,0\n",
+                             {Actual, Relay, QStringLiteral("Actual Time On (u16)")}));
+        const HistoryData data(std::move(days), {Actual, Relay, QStringLiteral("Actual Time On (u16)")});
+        const qint64 t0 = QDateTime(QDate(2026, 1, 10), QTime(10, 0, 0)).toMSecsSinceEpoch();
+        // The last line lies outside the range: not exported.
+        QCOMPARE(chartCsv(data, t0, t0 + 2000, ValueUnits{true, 9677}),
+                 QByteArray("time,Actual Temperature (i16) [\xC2\xB0""F],Relay Status (h08) [on=1],"
+                            "Actual Time On (u16) [m:ss]\r\n"
+                            "2026-01-10 10:00:00,76.42,1,1:02\r\n"
+                            "2026-01-10 10:00:02,27.75,0,1:04\r\n"));
+    }
+
+    void loadNamesWhatItCannotRead()
+    {
+        QTemporaryDir dir;
+        const QString good = dir.filePath(QStringLiteral("10-01-2026.txt"));
+        QFile file(good);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("10-01-2026,10:00:00,2468\r\n");
+        file.close();
+        QStringList errors;
+        const auto data = HistoryData::load(
+            {{QDate(2026, 1, 10), good}, {QDate(2026, 1, 11), dir.filePath(QStringLiteral("none.txt"))}},
+            {Actual}, 2, &errors);
+        QCOMPARE(data->days().size(), size_t(1));
+        QCOMPARE(data->totalLines(), 1);
+        QCOMPARE(errors.size(), 1);
+        QVERIFY(errors.first().contains(QStringLiteral("none.txt")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHistoryData)
+#include "tst_history_data.moc"
