@@ -1,4 +1,4 @@
-#include "link/board_line.h"
+#include "support/board_line.h"
 #include "link/link_protocol.h"
 #include "link/port_naming.h"
 #include "link/serial_port.h"

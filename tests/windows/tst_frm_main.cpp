@@ -1,9 +1,10 @@
-#include "link/board_line.h"
 #include "link/board_session.h"
 #include "link/serial_port.h"
 #include "store/settings_file.h"
+#include "support/board_line.h"
 #include "windows/frm_logging.h"
 #include "windows/frm_main.h"
+#include "windows/frm_settings.h"
 
 #include <QAccessible>
 #include <QAction>
@@ -13,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -61,6 +63,14 @@ struct Program
         return record;
     }
     QMessageBox* message() const { return window->findChild<QMessageBox*>(); }
+    QString comPath(int port) const { return dir.filePath(QStringLiteral("com%1").arg(port)); }
+    QString linkToolTip() const { return label(QStringLiteral("Panel3"))->toolTip(); }
+    // Tools > Communication.
+    Frm_Settings* communicationDialog() const
+    {
+        action("mnuCommunication")->trigger();
+        return window->findChild<Frm_Settings*>();
+    }
     void type(int i, const QString& text)
     {
         box(i)->setFocus();
@@ -123,6 +133,9 @@ private Q_SLOTS:
     void exit_closesAuxiliaryWindows();
     void linkBlock_refillsBoxesOnce();
     void unpluggedDevice_reopenedAndTheExchangeStartsAfresh();
+    void missingDeviceAtStart_answeredOncePluggedIn();
+    void communicationOk_newPortOpenedAtOnceAndQueuedFrameSentThere();
+    void communicationOk_newTimeOutDropsAStalledBlock();
     void fullDisk_reportedWhileTimerAndLinkRunOn_data();
     void fullDisk_reportedWhileTimerAndLinkRunOn();
     void refresh_everyLabelAndBoxFollowsTheImage();
@@ -376,8 +389,7 @@ void TestFrmMain::unpluggedDevice_reopenedAndTheExchangeStartsAfresh()
 
     p.session.link().setReopenInterval(std::chrono::milliseconds(100)); // not 3 s in a test
     line = std::make_unique<BoardLine>();
-    QVERIFY(QFile::remove(p.dir.filePath(QStringLiteral("com7"))));
-    QVERIFY(QFile::link(line->deviceName(), p.dir.filePath(QStringLiteral("com7"))));
+    QVERIFY(line->plugInAt(p.comPath(7)));
     QTRY_VERIFY(p.session.link().isOpen());
     QCOMPARE(panel3->toolTip(), QString());
 
@@ -388,6 +400,89 @@ void TestFrmMain::unpluggedDevice_reopenedAndTheExchangeStartsAfresh()
     QVERIFY(line->send(blockWith(17, 1000)));
     QTRY_COMPARE(p.box(0)->text(), QStringLiteral("10.00"));
     QCOMPARE(p.state.registers.Reg_Words[17], 1000);
+}
+
+void TestFrmMain::missingDeviceAtStart_answeredOncePluggedIn()
+{
+    // com7 names the adapter, which is not plugged in yet.
+    const QTemporaryDir dev;
+    const QString adapter = dev.filePath(QStringLiteral("ttyUSB0"));
+    Program p(onPort7(), adapter);
+    QVERIFY(!p.session.link().isOpen());
+    QCOMPARE(p.panel(3), QStringLiteral("RS232 Status: Wait"));
+    QCOMPARE(p.linkToolTip(),
+             QStringLiteral("Port 7 is %1 (%2): no such device; retrying every 3 s")
+                 .arg(p.comPath(7), adapter));
+
+    p.session.link().setReopenInterval(std::chrono::milliseconds(100)); // not 3 s in a test
+    BoardLine line;
+    QVERIFY(line.isValid());
+    QVERIFY(line.plugInAt(p.comPath(7)));
+    QTRY_VERIFY(p.session.link().isOpen());
+    QCOMPARE(p.linkToolTip(), QString());
+    QVERIFY(line.send("Q" + blockWith(17, 2345)));
+    QTRY_COMPARE(line.received(), QByteArray("R"));
+    QTRY_COMPARE(p.box(0)->text(), QStringLiteral("23.45"));
+}
+
+void TestFrmMain::communicationOk_newPortOpenedAtOnceAndQueuedFrameSentThere()
+{
+    BoardLine first;
+    BoardLine second;
+    QVERIFY(first.isValid() && second.isValid());
+    Program p(onPort7(), first.deviceName());
+    QVERIFY(second.plugInAt(p.comPath(8)));
+    QVERIFY2(p.session.link().isOpen(), qPrintable(p.session.link().problem()));
+    p.type(2, QStringLiteral("50")); // word 11 = 5000, waiting for the board's next poll
+    QVERIFY(p.state.link.Write_Pending);
+    const QByteArray queued = frame(p.state.link);
+
+    Frm_Settings* dialog = p.communicationDialog();
+    QVERIFY(dialog);
+    dialog->findChild<QComboBox*>(QStringLiteral("Cmb_Port"))->setEditText(QStringLiteral("8"));
+    QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("Cmd_Ok")), Qt::LeftButton);
+    // At Ok, not at the next start or retry.
+    QVERIFY2(p.session.link().isOpen(), qPrintable(p.session.link().problem()));
+    QCOMPARE(p.session.link().deviceName(), p.comPath(8));
+    QCOMPARE(p.savedSettings().Comm_Port, qint16(8));
+
+    QVERIFY(second.send("Q"));
+    QTRY_COMPARE(second.received(), QByteArray("W"));
+    QVERIFY(second.send(QByteArray(1, PromptChar)));
+    QTRY_COMPARE(second.received(), "W" + queued);
+    QVERIFY(second.send("Q"));
+    QTRY_COMPARE(second.received(), "W" + queued + "R");
+    QCOMPARE(first.received(), QByteArray());
+
+    // KELVARO_SHOT=<file>: the whole screen with the dialog opened again, under an X server.
+    if (const QString shot = qEnvironmentVariable("KELVARO_SHOT"); !shot.isEmpty()) {
+        p.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(p.communicationDialog()));
+        QTest::qWait(500);
+        QProcess::execute(QStringLiteral("import"),
+                          {QStringLiteral("-window"), QStringLiteral("root"), shot});
+    }
+}
+
+void TestFrmMain::communicationOk_newTimeOutDropsAStalledBlock()
+{
+    BoardLine line;
+    QVERIFY(line.isValid());
+    Program p(onPort7(), line.deviceName()); // time-out 0: a stalled block waits for ever
+    Frm_Settings* dialog = p.communicationDialog();
+    QVERIFY(dialog);
+    dialog->findChild<QLineEdit*>(QStringLiteral("Txt_TimeOut"))->setText(QStringLiteral("1"));
+    QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("Cmd_Ok")), Qt::LeftButton);
+    QVERIFY(p.session.link().isOpen());
+
+    // A block cut after 20 data bytes, then a pause longer than the new time-out: the next
+    // poll is answered as a poll, not stored as data of the old block.
+    QVERIFY(line.send("QB" + QByteArray(20, '\x7F')));
+    QTRY_COMPARE(p.state.registers.Rx_Bytes[19], quint8(0x7F));
+    QCOMPARE(line.received(), QByteArray("R"));
+    QTest::qWait(1500);
+    QVERIFY(line.send("Q"));
+    QTRY_COMPARE(line.received(), QByteArray("RR"));
 }
 
 void TestFrmMain::fullDisk_reportedWhileTimerAndLinkRunOn_data()

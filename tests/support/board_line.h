@@ -55,6 +55,14 @@ public:
     bool isValid() const { return m_master >= 0 && m_slave >= 0 && !m_slaveName.isEmpty(); }
     QString deviceName() const { return m_slaveName; }
 
+    // Points the link `linkPath` (a folder's "comN") at this line, replacing the link that
+    // is there: what plugging the adapter in does for the program.
+    bool plugInAt(const QString& linkPath) const
+    {
+        QFile::remove(linkPath);
+        return QFile::link(m_slaveName, linkPath);
+    }
+
     // Writes every byte, running the event loop while the line is full.
     bool send(const QByteArray& data)
     {
