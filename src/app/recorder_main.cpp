@@ -3,6 +3,7 @@
 // logs day and night. Each change of the line's state is one line on stderr, for the
 // journal; SIGTERM and SIGINT end it between two events.
 
+#include "app/metrics_publisher.h"
 #include "app/quit_signals.h"
 #include "app/recorder_settings.h"
 #include "core/kelv_main.h"
@@ -16,6 +17,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -47,8 +49,14 @@ int main(int argc, char* argv[])
         QStringLiteral("device"),
         QStringLiteral("The serial device to open, instead of the port number of Settings.txt."),
         QStringLiteral("device"));
+    const QCommandLineOption metricsOption(
+        QStringLiteral("metrics"),
+        QStringLiteral("Rewrite this file after every block with the board's state in the "
+                       "Prometheus text format (for node_exporter's textfile collector)."),
+        QStringLiteral("file"));
     parser.addOption(dirOption);
     parser.addOption(deviceOption);
+    parser.addOption(metricsOption);
     parser.process(application);
     if (!parser.positionalArguments().isEmpty()) {
         tell(QStringLiteral("unexpected argument %1; see --help")
@@ -78,8 +86,11 @@ int main(int argc, char* argv[])
     if (parser.isSet(deviceOption))
         session.setDevice(parser.value(deviceOption));
 
-    kelvaro::installQuitSignals(&application, [&session] {
+    std::unique_ptr<kelvaro::MetricsPublisher> metrics;
+    kelvaro::installQuitSignals(&application, [&session, &metrics] {
         session.stop();
+        if (metrics)
+            metrics->publish(); // the line is closed now
         tell(QStringLiteral("stopped"));
         QCoreApplication::quit();
     });
@@ -96,5 +107,10 @@ int main(int argc, char* argv[])
     tell(link.isOpen() ? QStringLiteral("opened ") + link.deviceName() : link.problem());
     // From here on every change of the line's state is told as it happens.
     kelvaro::LineJournal journal(session, tell);
+    if (parser.isSet(metricsOption)) {
+        metrics = std::make_unique<kelvaro::MetricsPublisher>(
+            session, QFileInfo(parser.value(metricsOption)).absoluteFilePath(), tell);
+        metrics->publish();
+    }
     return QCoreApplication::exec();
 }
