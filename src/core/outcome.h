@@ -40,6 +40,12 @@ public:
     // Why there is no value, for the operator; empty when there is one.
     const QString& reason() const { return m_reason; }
 
+    // Equal to a value only when it holds that value, as std::optional compares.
+    friend bool operator==(const Outcome& outcome, const T& value)
+    {
+        return outcome.m_value == value;
+    }
+
 private:
     std::optional<T> m_value;
     QString m_reason;

@@ -34,6 +34,7 @@ void TestOutcome::textOutcome_valueIsNeverTakenForAReason()
     QFETCH(QString, text);
     const Outcome<QString> outcome = refused ? Outcome<QString>(failure(text)) : text;
     QCOMPARE(bool(outcome), !refused);
+    QCOMPARE(outcome == text, !refused); // a reason never equals a value
     if (refused) {
         QCOMPARE(outcome.reason(), text);
     } else {
