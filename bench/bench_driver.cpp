@@ -533,7 +533,7 @@ void writeSettings(const std::string& folder)
     const kelvaro::FileResult result =
         kelvaro::SaveSettings(settings, QString::fromStdString(folder));
     if (!result)
-        die("Settings.txt: " + result.reason.toStdString());
+        die("Settings.txt: " + result.reason().toStdString());
 }
 
 struct Paths

@@ -45,13 +45,12 @@ void checkPattern(const QString& pattern)
                            QDate(-44, 3, 15),  QDate(123456, 6, 30), QDate()};
     for (const QDate& date : dates) {
         const QString stem = formatLogDate(pattern, date);
-        QString reason;
-        const std::optional<QString> name = logFileName(pattern, date, &reason);
+        const Outcome<QString> name = logFileName(pattern, date);
         const bool ordinaryDate = date.isValid() && date.year() >= 1000 && date.year() <= 9999;
         const std::optional<QString> expected =
             ordinaryDate ? plainPatternStem(pattern, date) : std::nullopt;
         if (!name) {
-            require(!reason.isEmpty(), "a refused pattern says why");
+            require(!name.reason().isEmpty(), "a refused pattern says why");
             require(!expected || expected->size() + 4 > 200,
                     "a pattern of DD, MM, YYYY and - makes a file name");
             continue;

@@ -13,15 +13,14 @@ using namespace kelvaro;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {
     const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
-    QString error;
-    const std::optional<RegisterWords> words = parseParameters(bytes, &error);
+    const Outcome<RegisterWords> words = parseParameters(bytes);
     if (!words) {
-        require(!error.isEmpty(), "a refused file says why");
+        require(!words.reason().isEmpty(), "a refused file says why");
         return 0;
     }
     const QByteArray saved = parametersFileBytes(*words);
-    const std::optional<RegisterWords> again = parseParameters(saved);
-    require(again.has_value(), "a written parameter file reads back");
+    const Outcome<RegisterWords> again = parseParameters(saved);
+    require(bool(again), "a written parameter file reads back");
     require(*again == *words, "loaded words save and load back unchanged");
     return 0;
 }

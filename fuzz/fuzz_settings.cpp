@@ -20,15 +20,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     parseSettings(loaded, bytes);
 
     // The bytes SaveSettings writes (it adds only the atomic file replacement).
-    QString refusal;
-    const QByteArray saved = settingsFileBytes(loaded, &refusal);
-    if (saved.isEmpty()) {
-        require(!refusal.isEmpty(), "a refused save says why");
+    const Outcome<QByteArray> written = settingsFileBytes(loaded);
+    if (!written) {
+        require(!written.reason().isEmpty(), "a refused save says why");
         return 0;
     }
+    const QByteArray& saved = written.value();
     Settings_Record reloaded;
     require(parseSettings(reloaded, saved), "a saved record reads back whole");
     require(reloaded == loaded, "a loaded record saves and loads back unchanged");
-    require(settingsFileBytes(reloaded) == saved, "saving the reloaded record writes the same");
+    require(settingsFileBytes(reloaded).value() == saved,
+            "saving the reloaded record writes the same");
     return 0;
 }

@@ -35,7 +35,7 @@ void MetricsPublisher::publish()
     const FileResult result = writeMetricsFile(
         m_path, metricsExposition(metrics, QDir::toNativeSeparators(m_session.folder())));
     if (!result && !m_failing)
-        m_tell(QStringLiteral("metrics write failed: ") + result.reason);
+        m_tell(QStringLiteral("metrics write failed: ") + result.reason());
     else if (result && m_failing)
         m_tell(QStringLiteral("metrics written again"));
     m_failing = !result;

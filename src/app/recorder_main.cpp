@@ -78,7 +78,7 @@ int main(int argc, char* argv[])
                                       "logging of temperature and relay)")
                            .arg(folder)
                      : QStringLiteral("no Settings.txt in %1 and none could be written: %2")
-                           .arg(folder, written.reason));
+                           .arg(folder, written.reason()));
     }
 
     kelvaro::Kelv_Main state;

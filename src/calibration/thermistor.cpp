@@ -33,24 +33,25 @@ QString entryMessage(int celsius)
 
 } // namespace
 
-std::variant<ThermistorTable, QString> calibrateThermistor(const ThermistorInput& input)
+Outcome<ThermistorTable> calibrateThermistor(const ThermistorInput& input)
 {
     if (!allFinite(input))
-        return QStringLiteral("Every value must be a finite number.");
+        return failure(QStringLiteral("Every value must be a finite number."));
     if (input.R0 == 0.0)
-        return QStringLiteral("R0 must not be 0.");
+        return failure(QStringLiteral("R0 must not be 0."));
     if (input.MinTH > input.MaxTH)
-        return QStringLiteral("The minimum temperature is above the maximum temperature.");
+        return failure(QStringLiteral("The minimum temperature is above the maximum temperature."));
 
     ThermistorTable table;
     table.k = input.T0 / input.R0;
     if (!std::isfinite(table.k))
-        return QStringLiteral("T0 / R0 is not a finite number.");
+        return failure(QStringLiteral("T0 / R0 is not a finite number."));
 
     const std::optional<qint32> rows =
         roundToInteger<qint32>(input.MaxTH + std::fabs(input.MinTH) + 1.0);
     if (!rows || *rows > MaxRows)
-        return QStringLiteral("The temperature range gives more than %1 rows.").arg(MaxRows);
+        return failure(
+            QStringLiteral("The temperature range gives more than %1 rows.").arg(MaxRows));
     table.rowCount = *rows;
 
     // MinTH <= MaxTH and both are finite, so both round into range once the row count
@@ -58,10 +59,11 @@ std::variant<ThermistorTable, QString> calibrateThermistor(const ThermistorInput
     const int tmin = static_cast<int>(roundHalfEven(input.MinTH));
     const int tmax = static_cast<int>(roundHalfEven(input.MaxTH));
     if (tmin + KelvinOffset <= 0)
-        return QStringLiteral("The minimum temperature rounds to %1 °C; the table must start "
-                              "above -%2 °C.")
-            .arg(tmin)
-            .arg(KelvinOffset);
+        return failure(
+            QStringLiteral("The minimum temperature rounds to %1 °C; the table must start "
+                           "above -%2 °C.")
+                .arg(tmin)
+                .arg(KelvinOffset));
 
     const auto count = static_cast<std::size_t>(tmax - tmin + 1);
     table.points.reserve(count);
@@ -75,7 +77,7 @@ std::variant<ThermistorTable, QString> calibrateThermistor(const ThermistorInput
         const double pulse = (input.R0 + resistance) * table.k;
         const std::optional<qint32> entry = roundToInteger<qint32>(pulse);
         if (!entry)
-            return entryMessage(t);
+            return failure(entryMessage(t));
         table.points.push_back({t, pulse});
         table.entries.push_back(*entry);
         texts.append(QString::number(*entry));

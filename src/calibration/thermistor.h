@@ -3,9 +3,9 @@
 // degree, from R0 (series resistor), T0 (pulse with the thermistor shorted), the
 // thermistor's B value and R25, between a lowest and a highest temperature.
 
-#include <QString>
+#include "core/outcome.h"
 
-#include <variant>
+#include <QString>
 #include <vector>
 
 namespace kelvaro {
@@ -38,6 +38,6 @@ struct ThermistorTable
 // The table, or a message saying which input is outside what the calculation can use
 // (R0 of 0, minimum above maximum, a temperature at or below -273 degrees, more than
 // 32767 rows, a value that is not finite).
-std::variant<ThermistorTable, QString> calibrateThermistor(const ThermistorInput& input);
+Outcome<ThermistorTable> calibrateThermistor(const ThermistorInput& input);
 
 } // namespace kelvaro

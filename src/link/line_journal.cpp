@@ -52,7 +52,7 @@ void LineJournal::onLogPass(const LogPass& pass)
 {
     if (!pass.result) {
         if (!m_logFailing)
-            m_write(QStringLiteral("log write failed: ") + pass.result.reason);
+            m_write(QStringLiteral("log write failed: ") + pass.result.reason());
         m_logFailing = true;
         return;
     }

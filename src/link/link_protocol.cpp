@@ -84,8 +84,9 @@ void LinkProtocol::resumeAfterReconnect()
 std::array<quint8, 4> parameterFrame(qint16 address, qint32 value)
 {
     const qint32 low = value & 0xFF;
-    return {quint8(address * 2), quint8(address >= FirstParameterWord ? address - 10 : 0),
-            quint8(low), quint8((value - low) / 256)};
+    return {quint8(address * 2),
+            quint8(address >= FirstParameterWord ? address - FirstParameterWord : 0), quint8(low),
+            quint8((value - low) / 256)};
 }
 
 bool LinkProtocol::WrParam(qint16 address, qint32 value)

@@ -263,22 +263,17 @@ QString formatLogTime(const QTime& time)
            QLatin1Char(':') % zeroPadded(time.second(), 2);
 }
 
-std::optional<QString> logFileName(const QString& pattern, const QDate& date, QString* error)
+Outcome<QString> logFileName(const QString& pattern, const QDate& date)
 {
     const QString stem = formatLogDate(pattern, date);
-    std::optional<QString> problem;
     if (stem.isEmpty())
-        problem = QStringLiteral("the pattern is empty");
-    else if (stem == u"." || stem == u"..")
-        problem = QStringLiteral("\".\" and \"..\" name folders, not files");
-    else
-        problem = fileNameProblem(stem + LogSuffix);
-    if (problem) {
-        if (error)
-            *error = *problem;
-        return std::nullopt;
-    }
-    return stem + LogSuffix;
+        return failure(QStringLiteral("the pattern is empty"));
+    if (stem == u"." || stem == u"..")
+        return failure(QStringLiteral("\".\" and \"..\" name folders, not files"));
+    const QString name = stem + LogSuffix;
+    if (const std::optional<QString> problem = fileNameProblem(name))
+        return failure(*problem);
+    return name;
 }
 
 FileResult AppendLogLine(const QString& folder, const QString& fileName, const QString& line)

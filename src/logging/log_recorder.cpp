@@ -28,17 +28,13 @@ LogPass LogTick(Kelv_Main& state, const QString& folder, const Clock& clock)
     const QDate date = now.date();
     const QTime time = now.time();
     const QString pattern = settings.Log_NameFormat.toText();
-    QString nameError;
-    std::optional<QString> fileName;
-    if (!now.isValid()) {
-        nameError = QStringLiteral("The clock gave no valid date and time.");
-    } else {
-        QString reason;
-        fileName = logFileName(pattern, date, &reason);
+    Outcome<QString> fileName = failure(QStringLiteral("The clock gave no valid date and time."));
+    if (now.isValid()) {
+        fileName = logFileName(pattern, date);
         if (!fileName)
-            nameError = QStringLiteral("The log file name pattern \"%1\" does not make a "
-                                       "usable file name: %2.")
-                            .arg(pattern, reason);
+            fileName = failure(QStringLiteral("The log file name pattern \"%1\" does not make a "
+                                              "usable file name: %2.")
+                                   .arg(pattern, fileName.reason()));
     }
 
     QString line =
@@ -82,11 +78,11 @@ LogPass LogTick(Kelv_Main& state, const QString& folder, const Clock& clock)
     if (!due)
         return pass;
     if (!fileName) {
-        pass.result = FileResult::failure(nameError);
+        pass.result = failure(fileName.reason());
         return pass;
     }
-    pass.result = AppendLogLine(folder, *fileName, line);
-    pass.wrote = pass.result.ok;
+    pass.result = AppendLogLine(folder, fileName.value(), line);
+    pass.wrote = bool(pass.result);
     return pass;
 }
 

@@ -3,6 +3,7 @@
 // date and time, to the day's comma-separated file when the chosen event happened.
 
 #include "core/kelv_main.h"
+#include "core/outcome.h"
 #include "store/file_result.h"
 
 #include <QDate>
@@ -34,13 +35,12 @@ QString formatLogDate(const QString& pattern, const QDate& date);
 // The time of a log line: "hh:mm:ss", 24-hour clock, whatever the locale.
 QString formatLogTime(const QTime& time);
 
-// The log file name for `date` ("07-12-2026.txt"), or no value when the pattern does not
-// make a plain file name in the working folder (empty, a path separator, "." or "..",
-// control characters, not valid text, longer than 200 UTF-8 bytes, or characters the
-// file system refuses), with `error` saying why as a clause for the operator's message
-// ("it contains a folder separator ...").
-std::optional<QString> logFileName(const QString& pattern, const QDate& date,
-                                   QString* error = nullptr);
+// The log file name for `date` ("07-12-2026.txt"), or why the pattern does not make a
+// plain file name in the working folder (empty, a path separator, "." or "..", control
+// characters, not valid text, longer than 200 UTF-8 bytes, or characters the file
+// system refuses), as a clause for the operator's message ("it contains a folder
+// separator ...").
+Outcome<QString> logFileName(const QString& pattern, const QDate& date);
 
 // Appends `line` without its last character (the trailing ","), then CR LF, as UTF-8 to
 // <folder>/<fileName>; the file is created when missing. Writes the whole line or, when

@@ -1,18 +1,11 @@
 #pragma once
-// The outcome of a file operation the operator may need to hear about.
+// The outcome of a file operation the operator may need to hear about: success, or a
+// failure with what failed and why.
 
-#include <QString>
+#include "core/outcome.h"
 
 namespace kelvaro {
 
-struct FileResult
-{
-    bool ok = true;
-    QString reason; // for the operator, when !ok: what failed and why
-
-    static FileResult success() { return {}; }
-    static FileResult failure(QString why) { return {false, std::move(why)}; }
-    explicit operator bool() const { return ok; }
-};
+using FileResult = Outcome<void>;
 
 } // namespace kelvaro

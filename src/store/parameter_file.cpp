@@ -13,13 +13,6 @@ namespace kelvaro {
 
 namespace {
 
-std::optional<RegisterWords> fail(QString* error, const QString& why)
-{
-    if (error)
-        *error = why;
-    return std::nullopt;
-}
-
 // A value item as a hand edit or the original program may have left it: empty reads as
 // 0, and a number in quotes as that number. Anything else must be a plain number.
 std::optional<double> valueItem(const LineItem& item)
@@ -39,22 +32,22 @@ std::optional<double> valueItem(const LineItem& item)
 
 // Twenty lines of a label (quoted or not, never checked) and a value each. Only the
 // first twenty lines are read, each of bounded length, whatever the file holds.
-std::optional<RegisterWords> readParameters(QIODevice& device, QString* error)
+Outcome<RegisterWords> readParameters(QIODevice& device)
 {
     const CappedLines read = readCappedLines(device, RegisterCount);
     const qsizetype count = read.lines.size();
     if (read.overlong)
-        return fail(error, QStringLiteral("Line %1 is far longer than a parameter line; "
-                                          "this is not a parameter file.")
-                               .arg(count + 1));
+        return failure(QStringLiteral("Line %1 is far longer than a parameter line; "
+                                      "this is not a parameter file.")
+                           .arg(count + 1));
     if (read.readError)
-        return fail(error, QStringLiteral("The file could not be read after line %1.").arg(count));
+        return failure(QStringLiteral("The file could not be read after line %1.").arg(count));
     if (count == 0)
-        return fail(error, QStringLiteral("The file is empty; a parameter file has twenty lines."));
+        return failure(QStringLiteral("The file is empty; a parameter file has twenty lines."));
     if (count < RegisterCount)
-        return fail(error, QStringLiteral("The file ends after %1 line(s); a parameter file has "
-                                          "twenty.")
-                               .arg(count));
+        return failure(QStringLiteral("The file ends after %1 line(s); a parameter file has "
+                                      "twenty.")
+                           .arg(count));
 
     const QStringList lines = decodeFileText(read.lines.join('\n')).split(u'\n');
     RegisterWords words{};
@@ -63,14 +56,13 @@ std::optional<RegisterWords> readParameters(QIODevice& device, QString* error)
         // The value is the item after the label; anything after it on the line is ignored.
         const std::optional<double> number = items.size() >= 2 ? valueItem(items[1]) : std::nullopt;
         if (!number)
-            return fail(error,
-                        QStringLiteral("Line %1 holds no number after its label.").arg(k + 1));
+            return failure(QStringLiteral("Line %1 holds no number after its label.").arg(k + 1));
         // A fraction, which only a hand edit makes, rounds as every conversion does.
         const std::optional<qint32> word = roundToInteger<qint32>(*number);
         if (!word)
-            return fail(error, QStringLiteral("The value on line %1 is outside the range "
-                                              "-2147483648 to 2147483647.")
-                                   .arg(k + 1));
+            return failure(QStringLiteral("The value on line %1 is outside the range "
+                                          "-2147483648 to 2147483647.")
+                               .arg(k + 1));
         words[static_cast<std::size_t>(k)] = *word;
     }
     return words;
@@ -91,13 +83,12 @@ FileResult LoadParameters(RegisterWords& words, const QString& folder)
             QStringLiteral("%1 could not be opened in %2: %3. The "
                            "parameters were not changed.")
                 .arg(ParametersFileName, folderForOperator(folder), file.errorString()));
-    QString error;
-    const std::optional<RegisterWords> loaded = readParameters(file, &error);
+    const Outcome<RegisterWords> loaded = readParameters(file);
     if (!loaded)
         return FileResult::failure(
             QStringLiteral("%1 in %2 was not loaded. %3 The parameters were not changed.")
-                .arg(ParametersFileName, folderForOperator(folder), error));
-    words = *loaded;
+                .arg(ParametersFileName, folderForOperator(folder), loaded.reason()));
+    words = loaded.value();
     return FileResult::success();
 }
 
@@ -111,12 +102,12 @@ QByteArray parametersFileBytes(const RegisterWords& words)
     return bytes;
 }
 
-std::optional<RegisterWords> parseParameters(const QByteArray& bytes, QString* error)
+Outcome<RegisterWords> parseParameters(const QByteArray& bytes)
 {
     QBuffer buffer;
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);
-    return readParameters(buffer, error);
+    return readParameters(buffer);
 }
 
 } // namespace kelvaro

@@ -7,7 +7,6 @@
 #include <QByteArray>
 #include <QString>
 #include <array>
-#include <optional>
 
 namespace kelvaro {
 
@@ -28,7 +27,7 @@ FileResult SaveParameters(const RegisterWords& words, const QString& folder);
 FileResult LoadParameters(RegisterWords& words, const QString& folder);
 
 QByteArray parametersFileBytes(const RegisterWords& words);
-// Twenty values from file bytes, or no value with `error` saying why.
-std::optional<RegisterWords> parseParameters(const QByteArray& bytes, QString* error = nullptr);
+// Twenty values from file bytes, or why not.
+Outcome<RegisterWords> parseParameters(const QByteArray& bytes);
 
 } // namespace kelvaro

@@ -296,25 +296,21 @@ bool LoadSettings(Settings_Record& record, const QString& folder)
 
 FileResult SaveSettings(const Settings_Record& record, const QString& folder)
 {
-    QString error;
-    const QByteArray bytes = settingsFileBytes(record, &error);
-    if (bytes.isEmpty())
-        return FileResult::failure(error);
-    return replaceFileAtomically(folder, SettingsFileName, bytes);
+    const Outcome<QByteArray> bytes = settingsFileBytes(record);
+    if (!bytes)
+        return failure(bytes.reason());
+    return replaceFileAtomically(folder, SettingsFileName, bytes.value());
 }
 
-QByteArray settingsFileBytes(const Settings_Record& record, QString* error)
+Outcome<QByteArray> settingsFileBytes(const Settings_Record& record)
 {
     Settings_Record copy = record; // the slots point into a record; never into the caller's
     QString text;
     for (const Slot& slot : settingsSlots(copy)) {
         QString refusal;
         const std::optional<QString> line = slotLine(slot, refusal);
-        if (!line) {
-            if (error)
-                *error = refusal + QStringLiteral(" The settings were not saved.");
-            return {};
-        }
+        if (!line)
+            return failure(refusal + QStringLiteral(" The settings were not saved."));
         text += *line + QLatin1String("\r\n");
     }
     return encodeFileText(text);

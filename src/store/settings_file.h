@@ -34,9 +34,9 @@ bool LoadSettings(Settings_Record& record, const QString& folder);
 // cannot be written, a full disk) the old file is left as it was.
 FileResult SaveSettings(const Settings_Record& record, const QString& folder);
 
-// The file's bytes for `record` (CR LF lines, "." decimals); empty when a value cannot be
-// written, with `error` naming the field.
-QByteArray settingsFileBytes(const Settings_Record& record, QString* error = nullptr);
+// The file's bytes for `record` (CR LF lines, "." decimals), or, when a value cannot be
+// written, why, naming the field.
+Outcome<QByteArray> settingsFileBytes(const Settings_Record& record);
 // A value of a record that Settings.txt cannot hold.
 struct SettingsProblem
 {

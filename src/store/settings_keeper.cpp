@@ -70,7 +70,7 @@ SettingsOutcome SettingsKeeper::change(const std::function<void(Settings_Record&
                            .arg(first.reason, correction(first), KeptInEffect)};
         } else if (const FileResult saved = SaveSettings(next, m_folder); !saved) {
             outcome = {SettingsOutcome::Kind::NotSaved,
-                       QStringLiteral("%1\n%2").arg(saved.reason, KeptInEffect)};
+                       QStringLiteral("%1\n%2").arg(saved.reason(), KeptInEffect)};
         }
     }
 

@@ -31,7 +31,8 @@ QString decodeWindows1252(QByteArrayView bytes)
     QChar* out = text.data();
     for (const char c : bytes) {
         const auto byte = static_cast<unsigned char>(c);
-        *out++ = (byte >= 0x80 && byte <= 0x9F) ? QChar(Windows1252High[byte - 0x80]) : QChar(byte);
+        *out++ = (byte >= 0x80 && byte <= 0x9F) ? QChar(Windows1252High[byte - 0x80])
+                                                : QChar(char16_t(byte));
     }
     return text;
 }

@@ -1,5 +1,6 @@
 #include "values/parameter_entry.h"
 
+#include "core/register_words.h"
 #include "values/duration.h"
 #include "values/locale_numbers.h"
 #include "values/parameter_values.h"
@@ -12,16 +13,16 @@ namespace kelvaro {
 namespace {
 
 constexpr std::array<EntryBox, InputBoxCount> Boxes{{
-    {17, EntryKind::Temperature, "Low Setpoint Raising:"},
-    {10, EntryKind::Hysteresis, "Lower Hysterisis:"},
-    {11, EntryKind::Temperature, "Lower Setpoint:"},
-    {14, EntryKind::Temperature, "Low Setpoint Falling:"},
-    {16, EntryKind::Duration, "Low Time Off:"},
-    {15, EntryKind::Duration, "Low Time On:"},
-    {13, EntryKind::Duration, "Lower Time Off:"},
-    {12, EntryKind::Duration, "Lower Time On:"},
-    {19, EntryKind::OperationModes, "Operation Modes:"},
-    {18, EntryKind::Duration, "Time Delay:"},
+    {reg::LowRising, EntryKind::Temperature, "Low Setpoint Raising:"},
+    {reg::PeriodHysteresis, EntryKind::Hysteresis, "Lower Hysterisis:"},
+    {reg::LowerSetpoint, EntryKind::Temperature, "Lower Setpoint:"},
+    {reg::LowFalling, EntryKind::Temperature, "Low Setpoint Falling:"},
+    {reg::LowOff, EntryKind::Duration, "Low Time Off:"},
+    {reg::LowOn, EntryKind::Duration, "Low Time On:"},
+    {reg::LowerOff, EntryKind::Duration, "Lower Time Off:"},
+    {reg::LowerOn, EntryKind::Duration, "Lower Time On:"},
+    {reg::Modes, EntryKind::OperationModes, "Operation Modes:"},
+    {reg::Delay, EntryKind::Duration, "Time Delay:"},
 }};
 
 // A temperature in the shown unit, with the locale's decimal separator.
@@ -62,8 +63,8 @@ const EntryBox& entryBox(int box)
     return Boxes.at(std::size_t(box));
 }
 
-std::variant<ParameterWrite, QString> commitEntry(int boxIndex, const QString& text,
-                                                  const Words& words, const DisplayUnits& units)
+Outcome<ParameterWrite> commitEntry(int boxIndex, const QString& text, const Words& words,
+                                    const DisplayUnits& units)
 {
     const EntryBox& box = entryBox(boxIndex);
     std::optional<qint32> value;
@@ -83,8 +84,9 @@ std::variant<ParameterWrite, QString> commitEntry(int boxIndex, const QString& t
         break;
     }
     if (!value)
-        return QStringLiteral("%1 \"%2\" cannot be sent to the board.\nThis box accepts %3.")
-            .arg(QString::fromUtf8(box.caption), text, accepted(box, units));
+        return failure(
+            QStringLiteral("%1 \"%2\" cannot be sent to the board.\nThis box accepts %3.")
+                .arg(QString::fromUtf8(box.caption), text, accepted(box, units)));
     return ParameterWrite{box.word, *value};
 }
 

@@ -2,10 +2,10 @@
 // What Enter in a parameter entry box writes: the register word the box stands for and
 // its new value, or why the typed text was refused.
 
+#include "core/outcome.h"
 #include "values/display_texts.h"
 
 #include <QString>
-#include <variant>
 
 namespace kelvaro {
 
@@ -37,7 +37,7 @@ struct ParameterWrite
 // The write for `text` committed in box `box` (0..9) against the current image. The
 // hysteresis goes into the high byte of word 10 and keeps its low byte. A refusal is a
 // message for the operator naming the box and what it accepts.
-std::variant<ParameterWrite, QString> commitEntry(int box, const QString& text, const Words& words,
-                                                  const DisplayUnits& units);
+Outcome<ParameterWrite> commitEntry(int box, const QString& text, const Words& words,
+                                    const DisplayUnits& units);
 
 } // namespace kelvaro

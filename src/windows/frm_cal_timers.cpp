@@ -113,13 +113,12 @@ void Frm_Cal_Timers::loadSettings()
 
 void Frm_Cal_Timers::Calibrate_Click()
 {
-    const std::variant<qint32, QString> result =
-        calibrateTimers(m_Txt_TimeOn->text(), m_Txt_ActTimeOn->text());
-    if (const QString* refusal = std::get_if<QString>(&result)) {
-        showMessage(*refusal);
+    const Outcome<qint32> result = calibrateTimers(m_Txt_TimeOn->text(), m_Txt_ActTimeOn->text());
+    if (!result) {
+        showMessage(result.reason());
         return;
     }
-    m_Txt_CalTimers->setText(operatorLocale().toString(std::get<qint32>(result)));
+    m_Txt_CalTimers->setText(operatorLocale().toString(result.value()));
 }
 
 void Frm_Cal_Timers::Command1_Click()

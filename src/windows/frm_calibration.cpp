@@ -244,10 +244,10 @@ QString Frm_Calibration::calibrate()
         *f.value = *value;
     }
 
-    const std::variant<ThermistorTable, QString> result = calibrateThermistor(in);
-    if (const QString* refusal = std::get_if<QString>(&result))
-        return QStringLiteral("The NTC array was not calculated: %1").arg(*refusal);
-    const ThermistorTable& table = std::get<ThermistorTable>(result);
+    const Outcome<ThermistorTable> result = calibrateThermistor(in);
+    if (!result)
+        return QStringLiteral("The NTC array was not calculated: %1").arg(result.reason());
+    const ThermistorTable& table = result.value();
 
     m_keeper.applyThermistor({in.T0, in.R0, in.MinTH, in.MaxTH, in.R25, in.B});
 

@@ -161,13 +161,12 @@ void Frm_Logging::Cmd_Ok_Click()
     // operator can still correct it, rather than failing at every logging pass. The empty
     // pattern is one of them: with it nothing would ever be logged.
     const QString pattern = Cmb_Filename->currentText();
-    QString problem;
-    if (!logFileName(pattern, QDate::currentDate(), &problem)) {
+    if (const Outcome<QString> name = logFileName(pattern, QDate::currentDate()); !name) {
         showOperatorMessage(this, windowTitle(),
                             tr("The logging filename \"%1\" cannot be used: %2.\nChoose "
                                "DD-MM-YYYY or MM-DD-YYYY from the list, or type a date pattern "
                                "made of DD, MM, YYYY and \"-\".")
-                                .arg(pattern, problem));
+                                .arg(pattern, name.reason()));
         return;
     }
 

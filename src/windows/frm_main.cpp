@@ -357,13 +357,13 @@ void Frm_Main::Txt_Inputs_KeyPress(int index, int keyAscii)
 {
     if (keyAscii != 13 || index < 0 || index >= InputBoxCount)
         return;
-    const auto result =
+    const Outcome<ParameterWrite> result =
         commitEntry(index, m_inputs[index]->text(), m_state.registers.Reg_Words, displayUnits());
-    if (const QString* refusal = std::get_if<QString>(&result)) {
-        showMessage(QStringLiteral("Kelvaro"), *refusal);
+    if (!result) {
+        showMessage(QStringLiteral("Kelvaro"), result.reason());
         return;
     }
-    const ParameterWrite write = std::get<ParameterWrite>(result);
+    const ParameterWrite write = result.value();
     m_state.registers.Reg_Words[write.word] = write.value;
     WrParam(qint16(write.word), write.value);
 }
@@ -399,7 +399,7 @@ void Frm_Main::showLogPass(const LogPass& pass)
     if (pass.result)
         return; // no line was due: nothing new to tell
     const bool newEpisode = m_logFailure.isEmpty();
-    m_logFailure = pass.result.reason;
+    m_logFailure = pass.result.reason();
     QLabel* panel = m_panels[1];
     panel->setToolTip(QStringLiteral("Logging failed: %1\nNo line is logged until this is "
                                      "fixed; logging tries again with every line that is due.")
@@ -470,7 +470,7 @@ void Frm_Main::mnuLoadParameters_Click()
 {
     const FileResult result = LoadParameters(m_state.registers.Reg_Words, m_folder);
     if (!result) {
-        showMessage(QStringLiteral("Parameters not loaded"), result.reason);
+        showMessage(QStringLiteral("Parameters not loaded"), result.reason());
         return;
     }
     Update_Inputs();
@@ -480,7 +480,7 @@ void Frm_Main::mnuSaveParameters_Click()
 {
     const FileResult result = SaveParameters(m_state.registers.Reg_Words, m_folder);
     if (!result)
-        showMessage(QStringLiteral("Parameters not saved"), result.reason);
+        showMessage(QStringLiteral("Parameters not saved"), result.reason());
 }
 
 void Frm_Main::mnuAcrobat_Click()

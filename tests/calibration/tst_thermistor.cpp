@@ -22,10 +22,10 @@ ThermistorInput flatInput(double T0, double R0, double R25, double minTh = 20, d
 
 ThermistorTable table(const ThermistorInput& input)
 {
-    const std::variant<ThermistorTable, QString> result = calibrateThermistor(input);
-    if (const QString* message = std::get_if<QString>(&result))
-        qFatal("refused: %s", qPrintable(*message));
-    return std::get<ThermistorTable>(result);
+    const Outcome<ThermistorTable> result = calibrateThermistor(input);
+    if (!result)
+        qFatal("refused: %s", qPrintable(result.reason()));
+    return result.value();
 }
 
 } // namespace
@@ -138,10 +138,10 @@ void TestThermistor::domain()
 {
     QFETCH(ThermistorInput, input);
     QFETCH(bool, accepted);
-    const std::variant<ThermistorTable, QString> result = calibrateThermistor(input);
-    QCOMPARE(std::holds_alternative<ThermistorTable>(result), accepted);
+    const Outcome<ThermistorTable> result = calibrateThermistor(input);
+    QCOMPARE(bool(result), accepted);
     if (!accepted)
-        QVERIFY(!std::get<QString>(result).isEmpty());
+        QVERIFY(!result.reason().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestThermistor)

@@ -47,13 +47,13 @@ void TestTimerCalibration::calibrateTimers()
     QFETCH(QString, set);
     QFETCH(QString, actual);
     QFETCH(std::optional<qint32>, value);
-    const std::variant<qint32, QString> result = kelvaro::calibrateTimers(set, actual);
+    const kelvaro::Outcome<qint32> result = kelvaro::calibrateTimers(set, actual);
     if (value) {
-        const qint32* got = std::get_if<qint32>(&result);
-        QVERIFY2(got, qPrintable(got ? QString() : std::get<QString>(result)));
-        QCOMPARE(*got, *value);
+        QVERIFY2(result, qPrintable(result.reason()));
+        QCOMPARE(result.value(), *value);
     } else {
-        QVERIFY(!std::get<QString>(result).isEmpty());
+        QVERIFY(!result);
+        QVERIFY(!result.reason().isEmpty());
     }
 }
 

@@ -73,7 +73,7 @@ void TestE2eProgram::demoSettings_areWhatTheProgramWouldWrite()
     expected.Log_Fields[1] = LooseValue::text(QStringLiteral("Relay Status (h08)"));
     expected.Log_Event = LooseValue::text(QStringLiteral("On Counter Change"));
     // Byte for byte the file the program writes for these settings: 42 lines, CR LF.
-    QCOMPARE(bytes, settingsFileBytes(expected));
+    QCOMPARE(bytes, settingsFileBytes(expected).value());
     Settings_Record loaded;
     QVERIFY(parseSettings(loaded, bytes));
     QVERIFY(loaded == expected);

@@ -14,6 +14,8 @@
 
 using namespace kelvaro::e2e;
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // One kelvaro-recorder process for the board folder, without any display in its
@@ -173,12 +175,13 @@ void TestE2eRecorder::lineComesAndGoes_answeredAgainAndToldInTheJournal_data()
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<QStringList>("journal");
     QTest::newRow("unplugged and plugged in")
-        << QStringList{"board", "recorder", "close", "reopen"}
-        << QStringList{"", "opened ", ": device removed; retrying every 3 s", "reopened "};
+        << QStringList{u"board"_s, u"recorder"_s, u"close"_s, u"reopen"_s}
+        << QStringList{QString(), u"opened "_s, u": device removed; retrying every 3 s"_s,
+                       u"reopened "_s};
     QTest::newRow("device missing at start, plugged in later")
-        << QStringList{"recorder", "board", "close", "reopen"}
-        << QStringList{": no such device; retrying every 3 s", "reopened ",
-                       ": device removed; retrying every 3 s", "reopened "};
+        << QStringList{u"recorder"_s, u"board"_s, u"close"_s, u"reopen"_s}
+        << QStringList{u": no such device; retrying every 3 s"_s, u"reopened "_s,
+                       u": device removed; retrying every 3 s"_s, u"reopened "_s};
 }
 
 void TestE2eRecorder::lineComesAndGoes_answeredAgainAndToldInTheJournal()

@@ -237,7 +237,7 @@ void TestE2eWindows::logging_oneLinePerCounterChangeInTheDailyFile()
         rig.session.refreshTick();
     }
 
-    const QString name = *logFileName(QStringLiteral("DD-MM-YYYY"), QDate::currentDate());
+    const QString name = logFileName(QStringLiteral("DD-MM-YYYY"), QDate::currentDate()).value();
     QFile file(QDir(rig.dir.path()).filePath(name));
     QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(name));
     const QList<QByteArray> lines = file.readAll().split('\n');

@@ -17,6 +17,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 using namespace kelvaro;
 
 namespace {
@@ -111,9 +113,9 @@ void TestFaultsHostile::manual_reachesTheReaderAsItsOneArgument_data()
                                           << "a.pdf | tee %canary > %canary" << QStringList{same};
     QTest::newRow("leading dash: still a file in the working folder")
         << "mnuOperation"
-        << "-rf manual.pdf" << QStringList{"./-rf manual.pdf"};
+        << "-rf manual.pdf" << QStringList{u"./-rf manual.pdf"_s};
     QTest::newRow("leading double dash") << "mnuModes"
-                                         << "--help" << QStringList{"./--help"};
+                                         << "--help" << QStringList{u"./--help"_s};
     QTest::newRow("absolute path") << "mnuSource"
                                    << "/srv/manuals/-x.pdf" << QStringList{same};
     QTest::newRow("empty: the reader alone") << "mnuDrawings"
@@ -223,11 +225,12 @@ void TestFaultsHostile::readerWithOptions_splitWithoutAShell_data()
     QTest::addColumn<QString>("readerPath");
     QTest::addColumn<QStringList>("arguments");
     QTest::newRow("an existing file with blanks is the program")
-        << "%reader" << QStringList{"operation.pdf"};
+        << "%reader" << QStringList{u"operation.pdf"_s};
     QTest::newRow("quoted program and an option")
-        << "\"%reader\" --unique" << QStringList{"--unique", "operation.pdf"};
+        << "\"%reader\" --unique" << QStringList{u"--unique"_s, u"operation.pdf"_s};
     QTest::newRow("options with quotes and no shell")
-        << "\"%reader\" -p \"a b\" ;echo" << QStringList{"-p", "a b", ";echo", "operation.pdf"};
+        << "\"%reader\" -p \"a b\" ;echo"
+        << QStringList{u"-p"_s, u"a b"_s, u";echo"_s, u"operation.pdf"_s};
 }
 
 void TestFaultsHostile::readerWithOptions_splitWithoutAShell()
@@ -266,8 +269,8 @@ void TestFaultsHostile::logTick_linkInTheFolderLeadingOutside_writesNothingThere
         LogTick(state, work, [] { return QDateTime(QDate(2026, 12, 7), QTime(17, 5, 3)); });
 
     QVERIFY(!pass.wrote);
-    QVERIFY2(!pass.result.ok && pass.result.reason.contains(QStringLiteral("07-12-2026.txt")),
-             qPrintable(pass.result.reason));
+    QVERIFY2(!pass.result && pass.result.reason().contains(QStringLiteral("07-12-2026.txt")),
+             qPrintable(pass.result.reason()));
     QCOMPARE(QFile::exists(outside), targetExists);
     if (targetExists)
         QCOMPARE(readFile(outside), QByteArray("kept\r\n"));
@@ -298,7 +301,7 @@ void TestFaultsHostile::badStoreFile_readQuicklyWithTheFallBack()
     QTemporaryDir dir;
     const QString path = dir.filePath(file);
     const QByteArray good =
-        settings ? settingsFileBytes(sampleSettings()) : parametersFileBytes(sampleWords());
+        settings ? settingsFileBytes(sampleSettings()).value() : parametersFileBytes(sampleWords());
     switch (bad) {
     case BadFile::Holes:
         QVERIFY(extendSparse(path, qint64(1) << 30));
@@ -322,7 +325,7 @@ void TestFaultsHostile::badStoreFile_readQuicklyWithTheFallBack()
     QElapsedTimer timer;
     timer.start();
     const bool loaded =
-        settings ? LoadSettings(record, dir.path()) : LoadParameters(words, dir.path()).ok;
+        settings ? LoadSettings(record, dir.path()) : bool(LoadParameters(words, dir.path()));
     const qint64 elapsed = timer.elapsed();
     QVERIFY2(elapsed < 100, qPrintable(QStringLiteral("%1 ms").arg(elapsed)));
     QCOMPARE(loaded, loads);

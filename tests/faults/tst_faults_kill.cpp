@@ -28,7 +28,7 @@ void TestFaultsKill::killedWhileSaving_fileIsAlwaysOneWholeRecord()
     QVERIFY(dir.isValid());
     const Settings_Record a = savedRecord(false);
     const Settings_Record b = savedRecord(true);
-    QVERIFY(SaveSettings(a, dir.path()).ok);
+    QVERIFY(SaveSettings(a, dir.path()));
 
     QRandomGenerator random(2313);
     int readA = 0;

@@ -35,9 +35,8 @@ private Q_SLOTS:
         settings.Log_Fields[1] = LooseValue::text(QStringLiteral("Relay Status (h08)"));
         settings.Log_Fields[2] = LooseValue::text(QStringLiteral("None"));
         settings.Use_Fahrenheit = true;
-        QVERIFY(SaveSettings(settings, dir.path()).ok);
-        writeFile(dir.filePath(QStringLiteral("06-12-2026.txt")),
-                  "06-12-2026,23:59:58,2000,1\r\n");
+        QVERIFY(SaveSettings(settings, dir.path()));
+        writeFile(dir.filePath(QStringLiteral("06-12-2026.txt")), "06-12-2026,23:59:58,2000,1\r\n");
         writeFile(dir.filePath(QStringLiteral("07-12-2026.txt")),
                   "07-12-2026,00:00:00,2468,1\r\n07-12-2026,00:00:02,65300,0\r\n"
                   "07-12-2026,00:00:04,12,oops\r\n07-12-2026,00:00:06,1");
@@ -78,24 +77,25 @@ private Q_SLOTS:
             << QStringList{QStringLiteral("--plot"), QStringLiteral("--from"),
                            QStringLiteral("2026-01-01")}
             << false;
-        QTest::newRow("date not ISO") << QStringList{QStringLiteral("--report"),
-                                                     QStringLiteral("--from"),
-                                                     QStringLiteral("07-12-2026")}
-                                      << false;
+        QTest::newRow("date not ISO")
+            << QStringList{QStringLiteral("--report"), QStringLiteral("--from"),
+                           QStringLiteral("07-12-2026")}
+            << false;
         QTest::newRow("from after to")
             << QStringList{QStringLiteral("--report"), QStringLiteral("--from"),
                            QStringLiteral("2026-02-01"), QStringLiteral("--to"),
                            QStringLiteral("2026-01-01")}
             << false;
-        QTest::newRow("size too small") << QStringList{QStringLiteral("--plot"), QStringLiteral("a.png"),
-                                                       QStringLiteral("--size"), QStringLiteral("10x10")}
-                                        << false;
-        QTest::newRow("unknown option") << QStringList{QStringLiteral("--report"),
-                                                       QStringLiteral("--verbose")}
-                                        << false;
-        QTest::newRow("both commands") << QStringList{QStringLiteral("--report"),
-                                                      QStringLiteral("--plot"), QStringLiteral("a.png")}
-                                       << false;
+        QTest::newRow("size too small")
+            << QStringList{QStringLiteral("--plot"), QStringLiteral("a.png"),
+                           QStringLiteral("--size"), QStringLiteral("10x10")}
+            << false;
+        QTest::newRow("unknown option")
+            << QStringList{QStringLiteral("--report"), QStringLiteral("--verbose")} << false;
+        QTest::newRow("both commands")
+            << QStringList{QStringLiteral("--report"), QStringLiteral("--plot"),
+                           QStringLiteral("a.png")}
+            << false;
     }
     void commandLine()
     {
@@ -111,18 +111,19 @@ private Q_SLOTS:
         QTest::addColumn<QString>("pattern");
         QTest::addColumn<QString>("name");
         QTest::addColumn<QDate>("date");
-        QTest::newRow("day first") << QStringLiteral("DD-MM-YYYY") << QStringLiteral("07-12-2026.txt")
-                                   << QDate(2026, 12, 7);
+        QTest::newRow("day first") << QStringLiteral("DD-MM-YYYY")
+                                   << QStringLiteral("07-12-2026.txt") << QDate(2026, 12, 7);
         QTest::newRow("month first") << QStringLiteral("MM-DD-YYYY")
                                      << QStringLiteral("12-07-2026.txt") << QDate(2026, 12, 7);
-        QTest::newRow("no leading zeros") << QStringLiteral("log_D.M.YYYY")
-                                          << QStringLiteral("log_7.12.2026.txt") << QDate(2026, 12, 7);
-        QTest::newRow("not a date") << QStringLiteral("DD-MM-YYYY") << QStringLiteral("31-02-2026.txt")
-                                    << QDate();
-        QTest::newRow("other file") << QStringLiteral("DD-MM-YYYY") << QStringLiteral("Settings.txt")
-                                    << QDate();
-        QTest::newRow("pattern without a day") << QStringLiteral("MM-YYYY")
-                                               << QStringLiteral("12-2026.txt") << QDate();
+        QTest::newRow("no leading zeros")
+            << QStringLiteral("log_D.M.YYYY") << QStringLiteral("log_7.12.2026.txt")
+            << QDate(2026, 12, 7);
+        QTest::newRow("not a date")
+            << QStringLiteral("DD-MM-YYYY") << QStringLiteral("31-02-2026.txt") << QDate();
+        QTest::newRow("other file")
+            << QStringLiteral("DD-MM-YYYY") << QStringLiteral("Settings.txt") << QDate();
+        QTest::newRow("pattern without a day")
+            << QStringLiteral("MM-YYYY") << QStringLiteral("12-2026.txt") << QDate();
     }
     void fileNamesBackToDates()
     {

@@ -143,19 +143,21 @@ void TestSerialPort::portDeviceName_data()
     QTest::newRow("-1 names nothing") << -1 << none << false << "";
     QTest::newRow("97 names nothing") << 97 << none << false << "";
     QTest::newRow("com1 link wins over ttyS0")
-        << 1 << QStringList{"com1>/dev/null"} << false << "%dir/com1";
+        << 1 << QStringList{QStringLiteral("com1>/dev/null")} << false << "%dir/com1";
     QTest::newRow("com1 link to a missing device still wins")
-        << 1 << QStringList{"com1>/dev/ttyUSB31-unplugged"} << false << "%dir/com1";
-    QTest::newRow("plain file com1 wins") << 1 << QStringList{"com1"} << false << "%dir/com1";
+        << 1 << QStringList{QStringLiteral("com1>/dev/ttyUSB31-unplugged")} << false << "%dir/com1";
+    QTest::newRow("plain file com1 wins")
+        << 1 << QStringList{QStringLiteral("com1")} << false << "%dir/com1";
     QTest::newRow("COM1 in capitals is not the link")
-        << 1 << QStringList{"COM1>/dev/null"} << false << "/dev/ttyS0";
+        << 1 << QStringList{QStringLiteral("COM1>/dev/null")} << false << "/dev/ttyS0";
     QTest::newRow("com2 link leaves port 1 alone")
-        << 1 << QStringList{"com2>/dev/null"} << false << "/dev/ttyS0";
+        << 1 << QStringList{QStringLiteral("com2>/dev/null")} << false << "/dev/ttyS0";
     QTest::newRow("com97 link names port 97")
-        << 97 << QStringList{"com97>/dev/null"} << false << "%dir/com97";
-    QTest::newRow("com0 link names nothing") << 0 << QStringList{"com0>/dev/null"} << false << "";
+        << 97 << QStringList{QStringLiteral("com97>/dev/null")} << false << "%dir/com97";
+    QTest::newRow("com0 link names nothing")
+        << 0 << QStringList{QStringLiteral("com0>/dev/null")} << false << "";
     QTest::newRow("link in the working directory is an absolute path")
-        << 3 << QStringList{"com3>/dev/null"} << true << "%dir/com3";
+        << 3 << QStringList{QStringLiteral("com3>/dev/null")} << true << "%dir/com3";
 }
 
 void TestSerialPort::portDeviceName()
@@ -347,20 +349,21 @@ void TestSerialPort::failedOpen_saysWhy_data()
     QTest::newRow("port 0") << Entry::None << 0 << 9600 << "Port 0 names no serial device";
     QTest::newRow("port -1") << Entry::None << -1 << 9600 << "Port -1 names no serial device";
     QTest::newRow("port 97") << Entry::None << 97 << 9600 << "Port 97 names no serial device";
-    QTest::newRow("baud 0") << Entry::LinkToLine << 7 << 0 << line + "baud rate 0 is not usable";
-    QTest::newRow("negative baud")
-        << Entry::LinkToLine << 7 << -9600 << line + "baud rate -9600 is not usable";
+    QTest::newRow("baud 0") << Entry::LinkToLine << 7 << 0
+                            << line + QStringLiteral("baud rate 0 is not usable");
+    QTest::newRow("negative baud") << Entry::LinkToLine << 7 << -9600
+                                   << line + QStringLiteral("baud rate -9600 is not usable");
     QTest::newRow("missing device")
-        << Entry::LinkToMissingDevice << 7 << 9600 << line + "no such device";
+        << Entry::LinkToMissingDevice << 7 << 9600 << line + QStringLiteral("no such device");
     QTest::newRow("link to /dev/null")
-        << Entry::LinkToDevNull << 7 << 9600 << line + "not a serial device";
+        << Entry::LinkToDevNull << 7 << 9600 << line + QStringLiteral("not a serial device");
     QTest::newRow("plain file") << Entry::PlainFile << 7 << 9600
                                 << "Port 7 is %dir/com7: not a serial device";
     QTest::newRow("no access rights")
-        << Entry::LinkToLockedLine << 7 << 9600 << line + "permission denied";
+        << Entry::LinkToLockedLine << 7 << 9600 << line + QStringLiteral("permission denied");
     QTest::newRow("access for the group only")
         << Entry::LinkToGroupOnlyLine << 7 << 9600
-        << line + "permission denied: add your user to the %group group";
+        << line + QStringLiteral("permission denied: add your user to the %group group");
 }
 
 void TestSerialPort::failedOpen_saysWhy()

@@ -14,6 +14,8 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+using namespace Qt::StringLiterals;
 #endif
 
 using namespace kelvaro;
@@ -115,9 +117,10 @@ void TestLogFile::logFileName_data()
                                         << "Log 07 12.txt";
     QTest::newRow("name starting with dots") << "..DD"
                                              << "..07.txt";
-    QTest::newRow("200 bytes with the suffix") << QString(196, u'a') << QString(196, u'a') + ".txt";
+    QTest::newRow("200 bytes with the suffix")
+        << QString(196, u'a') << QString(196, u'a') + u".txt"_s;
     QTest::newRow("two-byte characters, 200 bytes")
-        << QString(98, u'é') << QString(98, u'é') + ".txt";
+        << QString(98, u'é') << QString(98, u'é') + u".txt"_s;
     QTest::newRow("parent folder") << "../x"
                                    << "";
     QTest::newRow("parent folder, backslash") << "..\\x"
@@ -137,14 +140,12 @@ void TestLogFile::logFileName_data()
     QTest::newRow("control character") << "a\x01"
                                           "b"
                                        << "";
-    QTest::newRow("NUL") << QString(QChar(0)) + "DD"
-                         << "";
+    QTest::newRow("NUL") << QString(QChar(0)) + u"DD"_s << "";
     QTest::newRow("line break") << "DD\r\n"
                                 << "";
     QTest::newRow("201 bytes with the suffix") << QString(197, u'a') << "";
     QTest::newRow("two-byte characters, 202 bytes") << QString(99, u'é') << "";
-    QTest::newRow("lone surrogate") << QString(QChar(0xD800)) + "DD"
-                                    << "";
+    QTest::newRow("lone surrogate") << QString(QChar(0xD800)) + u"DD"_s << "";
 #ifdef Q_OS_WIN
     QTest::newRow("colon") << "DD:MM"
                            << "";
@@ -162,14 +163,14 @@ void TestLogFile::logFileName()
 {
     QFETCH(QString, pattern);
     QFETCH(QString, name);
-    QString error;
-    const std::optional<QString> result = kelvaro::logFileName(pattern, QDate(2026, 12, 7), &error);
+    const kelvaro::Outcome<QString> result = kelvaro::logFileName(pattern, QDate(2026, 12, 7));
     if (name.isEmpty()) {
-        QCOMPARE(result, std::nullopt);
-        QVERIFY(!error.isEmpty());
+        QVERIFY(!result);
+        QVERIFY(!result.reason().isEmpty());
     } else {
-        QCOMPARE(result, std::optional<QString>(name));
-        QVERIFY(error.isEmpty());
+        QVERIFY2(result, qPrintable(result.reason()));
+        QCOMPARE(result.value(), name);
+        QVERIFY(result.reason().isEmpty());
     }
 }
 
@@ -194,11 +195,11 @@ void TestLogFile::appendLogLine_writesLineWithoutLastCharacterThenCrLf()
     QFETCH(QString, line);
     QFETCH(QByteArray, content);
     QTemporaryDir dir;
-    const QString path = dir.filePath("07-12-2026.txt");
+    const QString path = dir.filePath(u"07-12-2026.txt"_s);
     if (!existing.isNull())
         QVERIFY(writeFile(path, existing));
-    const FileResult result = AppendLogLine(dir.path(), "07-12-2026.txt", line);
-    QVERIFY2(result.ok, qPrintable(result.reason));
+    const FileResult result = AppendLogLine(dir.path(), u"07-12-2026.txt"_s, line);
+    QVERIFY2(result, qPrintable(result.reason()));
     QCOMPARE(readAll(path), content);
 }
 
@@ -221,13 +222,13 @@ void TestLogFile::appendLogLine_refusesAnythingButAPlainFileInTheFolder()
 {
     QFETCH(Obstacle, obstacle);
     QTemporaryDir root;
-    const QString work = root.filePath("work");
-    const QString outside = root.filePath("outside.txt");
-    const QString inside = root.filePath("work/other.txt");
-    QVERIFY(QDir().mkpath(work + "/sub"));
+    const QString work = root.filePath(u"work"_s);
+    const QString outside = root.filePath(u"outside.txt"_s);
+    const QString inside = root.filePath(u"work/other.txt"_s);
+    QVERIFY(QDir().mkpath(work + u"/sub"_s));
     const QByteArray untouched = "must stay\r\n";
-    QString name = "07-12-2026.txt";
-    const QString target = work + '/' + name;
+    QString name = u"07-12-2026.txt"_s;
+    const QString target = work + u'/' + name;
 
     switch (obstacle) {
     case Obstacle::LinkToFileOutside:
@@ -251,10 +252,10 @@ void TestLogFile::appendLogLine_refusesAnythingButAPlainFileInTheFolder()
 #endif
         break;
     case Obstacle::ParentInName:
-        name = "../outside.txt";
+        name = u"../outside.txt"_s;
         break;
     case Obstacle::SubfolderInName:
-        name = "sub/07-12-2026.txt";
+        name = u"sub/07-12-2026.txt"_s;
         break;
     }
 
@@ -263,14 +264,14 @@ void TestLogFile::appendLogLine_refusesAnythingButAPlainFileInTheFolder()
                            ? ::open(QFile::encodeName(target).constData(), O_RDONLY | O_NONBLOCK)
                            : -1;
 #endif
-    const FileResult result = AppendLogLine(work, name, "07-12-2026,17:05:03,1,");
+    const FileResult result = AppendLogLine(work, name, u"07-12-2026,17:05:03,1,"_s);
 #ifdef Q_OS_UNIX
     if (reader >= 0)
         ::close(reader);
 #endif
-    QVERIFY(!result.ok);
-    QVERIFY(!result.reason.isEmpty());
-    QVERIFY2(result.reason.contains(name), qPrintable(result.reason));
+    QVERIFY(!result);
+    QVERIFY(!result.reason().isEmpty());
+    QVERIFY2(result.reason().contains(name), qPrintable(result.reason()));
 
     // Nothing written anywhere: the outside file is as it was or still missing, and no
     // file appeared in the subfolder.
@@ -280,7 +281,7 @@ void TestLogFile::appendLogLine_refusesAnythingButAPlainFileInTheFolder()
         QVERIFY(!QFileInfo::exists(outside));
     if (obstacle == Obstacle::LinkToFileInside)
         QCOMPARE(readAll(inside), untouched);
-    QCOMPARE(entries(work + "/sub"), QStringList());
+    QCOMPARE(entries(work + u"/sub"_s), QStringList());
 }
 
 void TestLogFile::appendLogLine_readOnlyFolder_reportsFailure()
@@ -292,10 +293,10 @@ void TestLogFile::appendLogLine_readOnlyFolder_reportsFailure()
 #endif
     QTemporaryDir dir;
     QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
-    const FileResult result = AppendLogLine(dir.path(), "07-12-2026.txt", "a,");
+    const FileResult result = AppendLogLine(dir.path(), u"07-12-2026.txt"_s, u"a,"_s);
     QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QVERIFY(!result.ok);
-    QVERIFY2(result.reason.contains("07-12-2026.txt"), qPrintable(result.reason));
+    QVERIFY(!result);
+    QVERIFY2(result.reason().contains(u"07-12-2026.txt"_s), qPrintable(result.reason()));
     QCOMPARE(entries(dir.path()), QStringList());
 }
 
@@ -322,7 +323,7 @@ void TestLogFile::appendLogLine_limitReachedMidLine_leavesNoPartialLine()
     // A file-size limit makes a real regular file behave like a disk that fills up in
     // the middle of a line: the first bytes are written, the rest fails with EFBIG.
     QTemporaryDir dir;
-    const QString path = dir.filePath("07-12-2026.txt");
+    const QString path = dir.filePath(u"07-12-2026.txt"_s);
     const QByteArray first = "07-12-2026,17:05:03,1\r\n";
     QVERIFY(writeFile(path, first));
 
@@ -335,17 +336,19 @@ void TestLogFile::appendLogLine_limitReachedMidLine_leavesNoPartialLine()
         std::signal(SIGXFSZ, previousHandler);
         QSKIP("cannot lower the file-size limit");
     }
-    const FileResult failed = AppendLogLine(dir.path(), "07-12-2026.txt", "07-12-2026,17:05:05,2,");
+    const FileResult failed =
+        AppendLogLine(dir.path(), u"07-12-2026.txt"_s, u"07-12-2026,17:05:05,2,"_s);
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previousHandler);
 
-    QVERIFY(!failed.ok);
-    QVERIFY2(failed.reason.contains("07-12-2026.txt"), qPrintable(failed.reason));
-    QVERIFY2(!failed.reason.contains("part of the line"), qPrintable(failed.reason));
+    QVERIFY(!failed);
+    QVERIFY2(failed.reason().contains(u"07-12-2026.txt"_s), qPrintable(failed.reason()));
+    QVERIFY2(!failed.reason().contains(u"part of the line"_s), qPrintable(failed.reason()));
     QCOMPARE(readAll(path), first);
 
-    const FileResult next = AppendLogLine(dir.path(), "07-12-2026.txt", "07-12-2026,17:05:07,3,");
-    QVERIFY2(next.ok, qPrintable(next.reason));
+    const FileResult next =
+        AppendLogLine(dir.path(), u"07-12-2026.txt"_s, u"07-12-2026,17:05:07,3,"_s);
+    QVERIFY2(next, qPrintable(next.reason()));
     QCOMPARE(readAll(path), first + "07-12-2026,17:05:07,3\r\n");
 #else
     QSKIP("POSIX only");

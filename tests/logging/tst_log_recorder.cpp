@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 using namespace kelvaro;
 
 Q_DECLARE_METATYPE(kelvaro::LooseValue)
@@ -165,41 +167,41 @@ void TestLogRecorder::logTick_writesWhenTheChosenEventHappened_data()
     // Passes run at 17:05:03, :05, :07, ... on 7 December 2026.
     QTest::newRow("fields: first pass writes, previous values unset")
         << OnFields << QStringList{Counter} << QList<WordChanges>{{}}
-        << QStringList{"07-12-2026,17:05:03,0"};
+        << QStringList{u"07-12-2026,17:05:03,0"_s};
     QTest::newRow("fields: three fields, line as the operator reads it")
         << OnFields << QStringList{Counter, Relay, Average}
         << QList<WordChanges>{{{0, 1 * 256 + 23}, {8, 2456}}}
-        << QStringList{"07-12-2026,17:05:03,23,1,2456"};
+        << QStringList{u"07-12-2026,17:05:03,23,1,2456"_s};
     QTest::newRow("fields: unchanged values write nothing")
         << OnFields << QStringList{Counter, Average}
         << QList<WordChanges>{{{0, 5}, {8, 2456}}, {}, {{8, 2457}}}
-        << QStringList{"07-12-2026,17:05:03,5,2456", "07-12-2026,17:05:07,5,2457"};
+        << QStringList{u"07-12-2026,17:05:03,5,2456"_s, u"07-12-2026,17:05:07,5,2457"_s};
     QTest::newRow("box 3 None: box 4 neither logged nor compared")
         << OnFields << QStringList{Counter, Relay, None, Average}
         << QList<WordChanges>{{{0, 385}, {8, 2456}}, {{8, 2457}}}
-        << QStringList{"07-12-2026,17:05:03,129,1"};
+        << QStringList{u"07-12-2026,17:05:03,129,1"_s};
     QTest::newRow("unknown name ends the list like None")
-        << OnFields << QStringList{Relay, "relay status (h08)", Counter}
-        << QList<WordChanges>{{{0, 385}}, {{0, 386}}} << QStringList{"07-12-2026,17:05:03,1"};
+        << OnFields << QStringList{Relay, u"relay status (h08)"_s, Counter}
+        << QList<WordChanges>{{{0, 385}}, {{0, 386}}} << QStringList{u"07-12-2026,17:05:03,1"_s};
     QTest::newRow("same field in two boxes logged twice")
         << OnFields << QStringList{Average, Average} << QList<WordChanges>{{{8, 2456}}}
-        << QStringList{"07-12-2026,17:05:03,2456,2456"};
+        << QStringList{u"07-12-2026,17:05:03,2456,2456"_s};
     QTest::newRow("high and low byte of 385")
         << OnFields << QStringList{Relay, Counter} << QList<WordChanges>{{{0, 385}}}
-        << QStringList{"07-12-2026,17:05:03,1,129"};
+        << QStringList{u"07-12-2026,17:05:03,1,129"_s};
     QTest::newRow("i16 word logged unsigned")
         << OnFields << QStringList{ActualTemp} << QList<WordChanges>{{{1, 65535}}}
-        << QStringList{"07-12-2026,17:05:03,65535"};
+        << QStringList{u"07-12-2026,17:05:03,65535"_s};
     QTest::newRow("counter: a line per change, not for other changes")
         << OnCounter << QStringList{Average} << QList<WordChanges>{{{0, 1}}, {{8, 9}}, {{0, 2}}}
-        << QStringList{"07-12-2026,17:05:03,0", "07-12-2026,17:05:07,9"};
+        << QStringList{u"07-12-2026,17:05:03,0"_s, u"07-12-2026,17:05:07,9"_s};
     QTest::newRow("counter: tracked although not logged in a box")
         << OnCounter << QStringList{Relay}
         << QList<WordChanges>{{{0, 256 + 1}}, {{0, 256 + 1}}, {{0, 512 + 1}}, {{0, 512 + 2}}}
-        << QStringList{"07-12-2026,17:05:03,1", "07-12-2026,17:05:09,2"};
+        << QStringList{u"07-12-2026,17:05:03,1"_s, u"07-12-2026,17:05:09,2"_s};
     QTest::newRow("average: a line per change, not for counter changes")
         << OnAverage << QStringList{Counter} << QList<WordChanges>{{{8, 100}}, {{0, 7}}, {{8, 101}}}
-        << QStringList{"07-12-2026,17:05:03,0", "07-12-2026,17:05:07,7"};
+        << QStringList{u"07-12-2026,17:05:03,0"_s, u"07-12-2026,17:05:07,7"_s};
     QTest::newRow("event None writes nothing")
         << EventNoneText << QStringList{Counter} << QList<WordChanges>{{{0, 1}}, {{0, 2}}}
         << QStringList{};
@@ -217,10 +219,10 @@ void TestLogRecorder::logTick_writesWhenTheChosenEventHappened_data()
         << QStringList{};
     QTest::newRow("first box None, counter: date and time only")
         << OnCounter << QStringList{None, Counter} << QList<WordChanges>{{{0, 1}}, {}, {{0, 2}}}
-        << QStringList{"07-12-2026,17:05:03", "07-12-2026,17:05:07"};
+        << QStringList{u"07-12-2026,17:05:03"_s, u"07-12-2026,17:05:07"_s};
     QTest::newRow("no boxes stored, counter: date and time only")
         << OnCounter << QStringList{} << QList<WordChanges>{{{0, 1}}}
-        << QStringList{"07-12-2026,17:05:03"};
+        << QStringList{u"07-12-2026,17:05:03"_s};
 }
 
 void TestLogRecorder::logTick_writesWhenTheChosenEventHappened()
@@ -235,15 +237,15 @@ void TestLogRecorder::logTick_writesWhenTheChosenEventHappened()
     int written = 0;
     for (const WordChanges& changes : passes) {
         const LogPass pass = recorder.pass(changes);
-        QVERIFY2(pass.result.ok, qPrintable(pass.result.reason));
+        QVERIFY2(pass.result, qPrintable(pass.result.reason()));
         written += pass.wrote;
     }
     QCOMPARE(written, lines.size());
     if (lines.isEmpty()) {
         QCOMPARE(recorder.entries(), QStringList());
     } else {
-        QCOMPARE(recorder.entries(), QStringList{"07-12-2026.txt"});
-        QCOMPARE(recorder.file("07-12-2026.txt"), crlfLines(lines));
+        QCOMPARE(recorder.entries(), QStringList{u"07-12-2026.txt"_s});
+        QCOMPARE(recorder.file(u"07-12-2026.txt"_s), crlfLines(lines));
     }
 }
 
@@ -255,7 +257,7 @@ void TestLogRecorder::logTick_eventNone_stillTracksPreviousValues()
     recorder.state.settings.Log_Event = OnFields;
     QVERIFY(!recorder.pass().wrote); // 5 was seen while no event was chosen
     QVERIFY(recorder.pass({{0, 6}}).wrote);
-    QCOMPARE(recorder.file("07-12-2026.txt"), QByteArray("07-12-2026,17:05:07,6\r\n"));
+    QCOMPARE(recorder.file(u"07-12-2026.txt"_s), QByteArray("07-12-2026,17:05:07,6\r\n"));
 }
 
 void TestLogRecorder::logTick_switchedOffAndOn_comparesWithLastPassBeforeOff()
@@ -263,21 +265,21 @@ void TestLogRecorder::logTick_switchedOffAndOn_comparesWithLastPassBeforeOff()
     Recorder recorder(OnFields, {Counter});
     recorder.state.settings.Log_Active = LooseValue::number(1);
     recorder.tick({{0, 5}});
-    QCOMPARE(recorder.entries(), QStringList{"07-12-2026.txt"});
+    QCOMPARE(recorder.entries(), QStringList{u"07-12-2026.txt"_s});
 
     QCOMPARE(toggleLogging(recorder.state.settings).checked, false);
     recorder.tick();
     recorder.tick();
     QCOMPARE(toggleLogging(recorder.state.settings).checked, true);
     recorder.tick(); // board values unchanged since the last pass before switching off
-    QCOMPARE(recorder.file("07-12-2026.txt"), QByteArray("07-12-2026,17:05:03,5\r\n"));
+    QCOMPARE(recorder.file(u"07-12-2026.txt"_s), QByteArray("07-12-2026,17:05:03,5\r\n"));
 
     // A change while logging was off shows at the first pass after switching on.
     toggleLogging(recorder.state.settings);
     recorder.tick({{0, 6}});
     toggleLogging(recorder.state.settings);
     recorder.tick();
-    QCOMPARE(recorder.file("07-12-2026.txt"),
+    QCOMPARE(recorder.file(u"07-12-2026.txt"_s),
              QByteArray("07-12-2026,17:05:03,5\r\n07-12-2026,17:05:13,6\r\n"));
 }
 
@@ -286,13 +288,13 @@ void TestLogRecorder::logTick_midnight_writesNextDaysFileAndLeavesPreviousAlone(
     Recorder recorder(OnCounter, {Counter});
     recorder.now = QDateTime(QDate(2026, 12, 7), QTime(23, 59, 59));
     QVERIFY(recorder.pass({{0, 1}}).wrote);
-    const QByteArray dayBefore = recorder.file("07-12-2026.txt");
+    const QByteArray dayBefore = recorder.file(u"07-12-2026.txt"_s);
     QCOMPARE(dayBefore, QByteArray("07-12-2026,23:59:59,1\r\n"));
 
     QCOMPARE(recorder.now, QDateTime(QDate(2026, 12, 8), QTime(0, 0, 1)));
     QVERIFY(recorder.pass({{0, 2}}).wrote);
-    QCOMPARE(recorder.file("08-12-2026.txt"), QByteArray("08-12-2026,00:00:01,2\r\n"));
-    QCOMPARE(recorder.file("07-12-2026.txt"), dayBefore);
+    QCOMPARE(recorder.file(u"08-12-2026.txt"_s), QByteArray("08-12-2026,00:00:01,2\r\n"));
+    QCOMPARE(recorder.file(u"07-12-2026.txt"_s), dayBefore);
 }
 
 void TestLogRecorder::logTick_readsTheClockOncePerPass()
@@ -307,8 +309,8 @@ void TestLogRecorder::logTick_readsTheClockOncePerPass()
     };
     QVERIFY(recorder.pass({{0, 1}}).wrote);
     QCOMPARE(readings, 1);
-    QCOMPARE(recorder.entries(), QStringList{"07-12-2026.txt"});
-    QCOMPARE(recorder.file("07-12-2026.txt"), QByteArray("07-12-2026,23:59:59,1\r\n"));
+    QCOMPARE(recorder.entries(), QStringList{u"07-12-2026.txt"_s});
+    QCOMPARE(recorder.file(u"07-12-2026.txt"_s), QByteArray("07-12-2026,23:59:59,1\r\n"));
 }
 
 void TestLogRecorder::logTick_unusablePattern_reportedOnlyWhenALineIsDue_data()
@@ -328,42 +330,43 @@ void TestLogRecorder::logTick_unusablePattern_reportedOnlyWhenALineIsDue()
 {
     QFETCH(LooseValue, pattern);
     Recorder recorder(EventNoneText, {Counter});
-    const QString work = recorder.dir.filePath("work");
+    const QString work = recorder.dir.filePath(u"work"_s);
     QVERIFY(QDir().mkdir(work));
-    const bool tmpFileExisted = QFile::exists("/tmp/x.txt");
+    const bool tmpFileExisted = QFile::exists(u"/tmp/x.txt"_s);
     recorder.state.settings.Log_NameFormat = pattern;
 
     // No line due: an unusable pattern is nothing to tell the operator about.
     recorder.state.registers.Reg_Words[0] = 1;
     LogPass pass = LogTick(recorder.state, work, recorder.clock);
-    QVERIFY(pass.result.ok);
+    QVERIFY(pass.result);
 
     recorder.state.settings.Log_Event = OnCounter;
     recorder.state.registers.Reg_Words[0] = 2;
     pass = LogTick(recorder.state, work, recorder.clock);
     QVERIFY(!pass.wrote);
-    QVERIFY(!pass.result.ok);
-    QVERIFY(pass.result.reason.contains("pattern"));
+    QVERIFY(!pass.result);
+    QVERIFY(pass.result.reason().contains(u"pattern"_s));
 
     QCOMPARE(
         QDir(work).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System),
         QStringList());
-    QCOMPARE(recorder.entries(), QStringList{"work"});
-    QCOMPARE(QFile::exists("/tmp/x.txt"), tmpFileExisted);
+    QCOMPARE(recorder.entries(), QStringList{u"work"_s});
+    QCOMPARE(QFile::exists(u"/tmp/x.txt"_s), tmpFileExisted);
 }
 
 void TestLogRecorder::logTick_appendFailure_reportedAndNextPassWritesWholeLine()
 {
     Recorder recorder(OnCounter, {Counter});
-    QVERIFY(QDir(recorder.dir.path()).mkdir("07-12-2026.txt"));
+    QVERIFY(QDir(recorder.dir.path()).mkdir(u"07-12-2026.txt"_s));
     const LogPass failed = recorder.pass({{0, 1}});
     QVERIFY(!failed.wrote);
-    QVERIFY(!failed.result.ok);
-    QVERIFY2(failed.result.reason.contains("07-12-2026.txt"), qPrintable(failed.result.reason));
+    QVERIFY(!failed.result);
+    QVERIFY2(failed.result.reason().contains(u"07-12-2026.txt"_s),
+             qPrintable(failed.result.reason()));
 
-    QVERIFY(QDir(recorder.dir.path()).rmdir("07-12-2026.txt"));
+    QVERIFY(QDir(recorder.dir.path()).rmdir(u"07-12-2026.txt"_s));
     QVERIFY(recorder.pass({{0, 2}}).wrote);
-    QCOMPARE(recorder.file("07-12-2026.txt"), QByteArray("07-12-2026,17:05:05,2\r\n"));
+    QCOMPARE(recorder.file(u"07-12-2026.txt"_s), QByteArray("07-12-2026,17:05:05,2\r\n"));
 }
 
 void TestLogRecorder::startup_showsTheStoredSwitch_data()

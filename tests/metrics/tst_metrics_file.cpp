@@ -85,7 +85,7 @@ void TestMetricsFile::write_replacesTheFileWhole_readableByEveryone()
     {
         const UmaskScope mask(static_cast<mode_t>(processUmask));
         const FileResult result = writeMetricsFile(path, text);
-        QVERIFY2(result.ok, qPrintable(result.reason));
+        QVERIFY2(result, qPrintable(result.reason()));
     }
     QCOMPARE(readAll(path), text);
     QCOMPARE(modeOf(path), mode_t(0644));
@@ -103,7 +103,7 @@ void TestMetricsFile::concurrentReader_alwaysSeesAWholeExposition()
     // two, a cut one or an empty one to a reader at the wrong moment.
     const QByteArray first = QByteArray("kelvaro_a{folder=\"/b\"} 1\n").repeated(2000);
     const QByteArray second = QByteArray("kelvaro_b{folder=\"/b\"} 22\n").repeated(3000);
-    QVERIFY(writeMetricsFile(path, first).ok);
+    QVERIFY(writeMetricsFile(path, first));
 
     std::atomic<bool> stop = false;
     std::atomic<int> reads = 0;
@@ -117,7 +117,7 @@ void TestMetricsFile::concurrentReader_alwaysSeesAWholeExposition()
         }
     });
     for (int i = 0; i < 300; ++i) {
-        if (!writeMetricsFile(path, i % 2 ? first : second).ok) {
+        if (!writeMetricsFile(path, i % 2 ? first : second)) {
             stop = true;
             reader.join();
             QFAIL("a write failed");
@@ -140,8 +140,8 @@ void TestMetricsFile::unwritableFolder_reportsTheFile()
     plain.close();
     const FileResult result =
         writeMetricsFile(notAFolder + QStringLiteral("/board.prom"), "kelvaro_a{folder=\"\"} 1\n");
-    QVERIFY(!result.ok);
-    QVERIFY2(result.reason.contains(QStringLiteral("board.prom")), qPrintable(result.reason));
+    QVERIFY(!result);
+    QVERIFY2(result.reason().contains(QStringLiteral("board.prom")), qPrintable(result.reason()));
 }
 
 QTEST_GUILESS_MAIN(TestMetricsFile)

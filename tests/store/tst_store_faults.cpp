@@ -71,7 +71,7 @@ void TestStoreFaults::saveIntoReadOnlyFolder_keepsOldFile()
     QFETCH_GLOBAL(Which, which);
     KELVARO_RUN_UNPRIVILEGED(); // root writes into read-only folders anyway
     QTemporaryDir dir;
-    QVERIFY(save(which, dir.path(), true).ok);
+    QVERIFY(save(which, dir.path(), true));
     const QString path = dir.filePath(fileNameOf(which));
     const QByteArray before = readBytes(path);
     const QStringList entries = folderEntries(dir.path());
@@ -81,8 +81,8 @@ void TestStoreFaults::saveIntoReadOnlyFolder_keepsOldFile()
     const auto restore = qScopeGuard([&] { QFile::setPermissions(dir.path(), writable); });
     const FileResult result = save(which, dir.path(), false);
 
-    QVERIFY(!result.ok);
-    QVERIFY2(result.reason.contains(fileNameOf(which)), qPrintable(result.reason));
+    QVERIFY(!result);
+    QVERIFY2(result.reason().contains(fileNameOf(which)), qPrintable(result.reason()));
     QCOMPARE(readBytes(path), before);
     QCOMPARE(folderEntries(dir.path()), entries);
 }
@@ -93,7 +93,7 @@ void TestStoreFaults::saveOnFullDisk_keepsOldFile()
 {
     QFETCH_GLOBAL(Which, which);
     QTemporaryDir dir;
-    QVERIFY(save(which, dir.path(), true).ok);
+    QVERIFY(save(which, dir.path(), true));
     const QString path = dir.filePath(fileNameOf(which));
     const QByteArray before = readBytes(path);
     const QStringList entries = folderEntries(dir.path());
@@ -108,8 +108,8 @@ void TestStoreFaults::saveOnFullDisk_keepsOldFile()
     setrlimit(RLIMIT_FSIZE, &previous);
     std::signal(SIGXFSZ, oldHandler);
 
-    QVERIFY(!result.ok);
-    QVERIFY2(result.reason.contains(fileNameOf(which)), qPrintable(result.reason));
+    QVERIFY(!result);
+    QVERIFY2(result.reason().contains(fileNameOf(which)), qPrintable(result.reason()));
     QCOMPARE(readBytes(path), before);
     QCOMPARE(folderEntries(dir.path()), entries);
 }
@@ -120,8 +120,8 @@ void TestStoreFaults::saveIntoMissingFolder_reportsFailure()
     QTemporaryDir dir;
     const QString missing = dir.filePath(u"absent"_s);
     const FileResult result = save(which, missing, false);
-    QVERIFY(!result.ok);
-    QVERIFY2(result.reason.contains(u"absent"_s), qPrintable(result.reason));
+    QVERIFY(!result);
+    QVERIFY2(result.reason().contains(u"absent"_s), qPrintable(result.reason()));
     QVERIFY(!QFile::exists(missing));
 }
 

@@ -68,9 +68,9 @@ void TestParameterFile::save_writesExactBytesAndReplacesOldFile()
                                 "\"Param14\",1407\r\n\"Param15\",1507\r\n\"Param16\",1607\r\n"
                                 "\"Param17\",1707\r\n\"Param18\",1807\r\n\"Param19\",1907\r\n";
     QTemporaryDir dir;
-    QVERIFY(SaveParameters(RegisterWords{}, dir.path()).ok); // an older, different file
+    QVERIFY(SaveParameters(RegisterWords{}, dir.path())); // an older, different file
     const FileResult saved = SaveParameters(sampleWords(), dir.path());
-    QVERIFY2(saved.ok, qPrintable(saved.reason));
+    QVERIFY2(saved, qPrintable(saved.reason()));
     QCOMPARE(readBytes(dir.filePath(ParametersFileName)), expected);
 }
 
@@ -128,14 +128,14 @@ void TestParameterFile::load()
     words.fill(42);
 
     const FileResult result = LoadParameters(words, dir.path());
-    QCOMPARE(result.ok, loads);
+    QCOMPARE(bool(result), loads);
     if (loads) {
         QCOMPARE(words, sampleWords());
     } else {
         RegisterWords untouched;
         untouched.fill(42);
         QCOMPARE(words, untouched);
-        QVERIFY2(result.reason.contains(reasonPart), qPrintable(result.reason));
+        QVERIFY2(result.reason().contains(reasonPart), qPrintable(result.reason()));
     }
 }
 
@@ -152,9 +152,8 @@ void TestParameterFile::emptyValue_readsAsZero()
     QFETCH(QByteArray, line7);
     QByteArrayList lines = sampleLines();
     lines[6] = line7;
-    QString error;
-    const std::optional<RegisterWords> words = parseParameters(fileOf(lines), &error);
-    QVERIFY2(words, qPrintable(error));
+    const Outcome<RegisterWords> words = parseParameters(fileOf(lines));
+    QVERIFY2(words, qPrintable(words.reason()));
     RegisterWords expected = sampleWords();
     expected[6] = 0;
     QCOMPARE(*words, expected);
@@ -165,8 +164,8 @@ void TestParameterFile::missingFile_keepsWordsAndSaysWhy()
     QTemporaryDir dir;
     RegisterWords words = sampleWords();
     const FileResult result = LoadParameters(words, dir.path());
-    QVERIFY(!result.ok);
-    QVERIFY2(result.reason.contains(ParametersFileName), qPrintable(result.reason));
+    QVERIFY(!result);
+    QVERIFY2(result.reason().contains(ParametersFileName), qPrintable(result.reason()));
     QCOMPARE(words, sampleWords());
 }
 
@@ -180,8 +179,8 @@ void TestParameterFile::endlessFile_isRefusedQuickly()
     timer.start();
     const FileResult result = LoadParameters(words, dir.path()); // never returns if read whole
     QVERIFY(timer.elapsed() < 2000);
-    QVERIFY(!result.ok);
-    QVERIFY2(result.reason.contains(u"Line 1"_s), qPrintable(result.reason));
+    QVERIFY(!result);
+    QVERIFY2(result.reason().contains(u"Line 1"_s), qPrintable(result.reason()));
     QCOMPARE(words, sampleWords());
 }
 

@@ -20,7 +20,10 @@ namespace kelvaro {
 // A record in a failed QCOMPARE shows as the lines it would be saved as.
 char* toString(const Settings_Record& record)
 {
-    return qstrdup(settingsFileBytes(record).replace("\r\n", " | ").constData());
+    const Outcome<QByteArray> bytes = settingsFileBytes(record);
+    if (!bytes)
+        return qstrdup(qPrintable(bytes.reason()));
+    return qstrdup(QByteArray(bytes.value()).replace("\r\n", " | ").constData());
 }
 } // namespace kelvaro
 
@@ -148,7 +151,7 @@ void TestSettingsFile::saveThenLoad_roundTrip()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const FileResult saved = SaveSettings(record, dir.path());
-    QVERIFY2(saved.ok, qPrintable(saved.reason));
+    QVERIFY2(saved, qPrintable(saved.reason()));
     Settings_Record loaded;
     QVERIFY(LoadSettings(loaded, dir.path()));
     QCOMPARE(loaded, record);
@@ -200,7 +203,7 @@ void TestSettingsFile::startRecord_writesExpectedLines()
                                      "#FALSE#"}; // 39-42
     QCOMPARE(expected.size(), 42);
     QTemporaryDir dir;
-    QVERIFY(SaveSettings(Settings_Record{}, dir.path()).ok);
+    QVERIFY(SaveSettings(Settings_Record{}, dir.path()));
     QCOMPARE(readBytes(dir.filePath(SettingsFileName)), QByteArray(expected.join("\r\n") + "\r\n"));
 }
 
@@ -212,7 +215,7 @@ void TestSettingsFile::communicationExample_firstSixLines()
     r.Comm_RTS = false;
     r.Comm_DTR = true;
     r.Comm_TimeOut = 0;
-    QVERIFY(settingsFileBytes(r).startsWith(
+    QVERIFY(settingsFileBytes(r).value().startsWith(
         "\"[Communication]\"\r\n1\r\n9600\r\n#FALSE#\r\n#TRUE#\r\n0\r\n\"[Thermistor]\"\r\n"));
 }
 
@@ -223,7 +226,7 @@ void TestSettingsFile::load_data()
     QTest::addColumn<bool>("complete");
 
     const Settings_Record sample = sampleRecord();
-    const QByteArray file = settingsFileBytes(sample);
+    const QByteArray file = settingsFileBytes(sample).value();
     QByteArrayList lines = file.split('\n'); // each keeps its '\r'
     lines.removeLast();
     QCOMPARE(lines.size(), 42);
@@ -360,7 +363,7 @@ void TestSettingsFile::germanLocale_writesDotsAndReadsBackUnderAnyLocale()
     std::setlocale(LC_ALL, "de_DE.UTF-8"); // where installed: the C library's numbers too
 
     QTemporaryDir dir;
-    QVERIFY(SaveSettings(record, dir.path()).ok);
+    QVERIFY(SaveSettings(record, dir.path()));
     const QByteArray bytes = readBytes(dir.filePath(SettingsFileName));
     QVERIFY(bytes.contains("\r\n-6.5\r\n"));
     QVERIFY(bytes.contains("\r\n0.1\r\n"));
@@ -415,14 +418,14 @@ void TestSettingsFile::unwritableValue_refusesSaveAndKeepsOldFile()
     QFETCH(Settings_Record, record);
     QFETCH(QString, named);
     QTemporaryDir dir;
-    QVERIFY(SaveSettings(sampleRecord(), dir.path()).ok);
+    QVERIFY(SaveSettings(sampleRecord(), dir.path()));
     const QString path = dir.filePath(SettingsFileName);
     const QByteArray before = readBytes(path);
     const QStringList entries = folderEntries(dir.path());
 
     const FileResult result = SaveSettings(record, dir.path());
-    QVERIFY(!result.ok);
-    QVERIFY2(result.reason.contains(named), qPrintable(result.reason));
+    QVERIFY(!result);
+    QVERIFY2(result.reason().contains(named), qPrintable(result.reason()));
     QCOMPARE(readBytes(path), before);
     QCOMPARE(folderEntries(dir.path()), entries);
 }

@@ -77,7 +77,7 @@ void TestSettingsKeeper::refusedValue_leavesRecordAndFile()
     QFETCH(QString, named);
     QTemporaryDir dir;
     Settings_Record record = sample();
-    QVERIFY(SaveSettings(record, dir.path()).ok);
+    QVERIFY(SaveSettings(record, dir.path()));
     const QByteArray before = readBytes(dir.filePath(SettingsFileName));
     SettingsKeeper keeper(record, dir.path());
     QSignalSpy changed(&keeper, &SettingsKeeper::changed);

@@ -80,10 +80,10 @@ struct Wire
 // measurements every tick.
 void isolateLowerStage(ThermostatModel& model)
 {
-    model.setWord(word::LowFalling, 5000);
-    model.setWord(word::LowRising, 5000);
-    model.setWord(word::Delay, 0);
-    model.setWord(word::PeriodHysteresis, 1);
+    model.setWord(reg::LowFalling, 5000);
+    model.setWord(reg::LowRising, 5000);
+    model.setWord(reg::Delay, 0);
+    model.setWord(reg::PeriodHysteresis, 1);
 }
 
 // --- POSIX helpers for the run of the real executable ---
@@ -178,7 +178,7 @@ void TestBoardSim::thermistorPulse_invertsTheCalibrationCurve()
     QFETCH(int, pulse);
     QCOMPARE(int(pulseWord(celsius)), pulse);
     // The model measures at start, so word 5 carries it at once.
-    QCOMPARE(int(ThermostatModel(celsius).wordAt(word::Pulse)), pulse);
+    QCOMPARE(int(ThermostatModel(celsius).wordAt(reg::Pulse)), pulse);
 }
 
 void TestBoardSim::temperatureWords_twosComplementHundredths_data()
@@ -201,8 +201,8 @@ void TestBoardSim::temperatureWords_twosComplementHundredths()
     QFETCH(int, expected);
     QCOMPARE(int(temperatureWord(celsius)), expected);
     const ThermostatModel model(celsius);
-    QCOMPARE(int(model.wordAt(word::Actual)), expected);
-    QCOMPARE(int(model.wordAt(word::Average)), expected); // one measurement so far
+    QCOMPARE(int(model.wordAt(reg::Actual)), expected);
+    QCOMPARE(int(model.wordAt(reg::Average)), expected); // one measurement so far
 }
 
 void TestBoardSim::frameDecoding_data()
@@ -324,7 +324,7 @@ void TestBoardSim::exchange_answersTheProgramsBytes()
     QCOMPARE(int(stats.resets), resets);
     QCOMPARE(int(stats.unexpected), unexpected);
     QCOMPARE(board.exchange.state(), state);
-    QCOMPARE(int(board.model.wordAt(word::LowRising)), word17);
+    QCOMPARE(int(board.model.wordAt(reg::LowRising)), word17);
 }
 
 void TestBoardSim::faults_affectOneExchangeThenRecover_data()
@@ -375,7 +375,7 @@ void TestBoardSim::faults_affectOneExchangeThenRecover()
     QCOMPARE(board.takeSent(), reply);
     QCOMPARE(int(board.exchange.stats().blocks), blocks);
     QCOMPARE(int(board.exchange.stats().lost), lost);
-    QCOMPARE(int(board.model.wordAt(word::LowRising)), word17);
+    QCOMPARE(int(board.model.wordAt(reg::LowRising)), word17);
     QCOMPARE(board.exchange.state(), BoardExchange::State::Idle);
 
     // The fault is spent: a late "R" is just unexpected, and the next exchanges are whole.
@@ -384,7 +384,7 @@ void TestBoardSim::faults_affectOneExchangeThenRecover()
     QCOMPARE(int(board.exchange.stats().unexpected), unexpectedBefore + 1);
     QVERIFY(board.exchange.poll());
     board.feed("W" + bytes({0x22, 0x07, 0xD2, 0x04}));
-    QCOMPARE(int(board.model.wordAt(word::LowRising)), 1234);
+    QCOMPARE(int(board.model.wordAt(reg::LowRising)), 1234);
     QVERIFY(board.exchange.poll());
     board.takeSent();
     board.feed("R");
@@ -430,7 +430,7 @@ void TestBoardSim::programLink_writesReachTheBoardAndReadsMatchIt()
     if (address >= 0)
         QCOMPARE(int(wire.board.model.wordAt(address)), value);
     if (resets > 0)
-        QCOMPARE(int(wire.board.model.wordAt(word::Status)), 0);
+        QCOMPARE(int(wire.board.model.wordAt(reg::Status)), 0);
     for (int k = 0; k < RegisterCount; ++k)
         QCOMPARE(wire.image.Reg_Words[std::size_t(k)], qint32(wire.board.model.wordAt(k)));
 }
@@ -462,9 +462,9 @@ void TestBoardSim::lowerStage_switchesOnBelowAndOffAboveHysteresis()
 
     ThermostatModel model(room);
     isolateLowerStage(model);
-    model.setWord(word::PeriodHysteresis, quint16(hysteresis << 8 | 1));
-    model.setWord(word::LowerSetpoint, quint16(setpoint));
-    model.setWord(word::LowerOff, 0); // continuous: only the temperature switches it off
+    model.setWord(reg::PeriodHysteresis, quint16(hysteresis << 8 | 1));
+    model.setWord(reg::LowerSetpoint, quint16(setpoint));
+    model.setWord(reg::LowerOff, 0); // continuous: only the temperature switches it off
     for (int tick = 0; tick < 3 && !model.relayOn(); ++tick)
         model.step(TickSeconds);
     QCOMPARE(model.relayOn(), switchesOn);
@@ -473,11 +473,11 @@ void TestBoardSim::lowerStage_switchesOnBelowAndOffAboveHysteresis()
             model.step(TickSeconds);
             QVERIFY(!model.relayOn());
         }
-        QCOMPARE(highByte(model.wordAt(word::Status)), 0);
+        QCOMPARE(highByte(model.wordAt(reg::Status)), 0);
         return;
     }
-    QCOMPARE(highByte(model.wordAt(word::Status)), 1);
-    QCOMPARE(lowByte(model.wordAt(word::StageStatus)), int(StageStatus::Continuous));
+    QCOMPARE(highByte(model.wordAt(reg::Status)), 1);
+    QCOMPARE(lowByte(model.wordAt(reg::StageStatus)), int(StageStatus::Continuous));
 
     const int start = signedValue(quint16(setpoint));
     const int stop = start + hysteresis;
@@ -486,9 +486,9 @@ void TestBoardSim::lowerStage_switchesOnBelowAndOffAboveHysteresis()
     int switchedOff = 0;
     for (int tick = 0; tick < 600; ++tick) {
         model.step(TickSeconds);
-        const int measured = signedValue(model.wordAt(word::Actual));
+        const int measured = signedValue(model.wordAt(reg::Actual));
         const bool on = model.relayOn();
-        QCOMPARE(highByte(model.wordAt(word::Status)), on ? 1 : 0);
+        QCOMPARE(highByte(model.wordAt(reg::Status)), on ? 1 : 0);
         if (on && !wasOn) {
             QVERIFY2(measured < start, qPrintable(QString::number(measured)));
             ++switchedOn;
@@ -541,27 +541,27 @@ void TestBoardSim::stageTimes_delayOnOffAndStatus()
 
     // A cold room and a high set-point: demand lasts the whole run.
     ThermostatModel model(5.0);
-    model.setWord(word::PeriodHysteresis, 1);
-    model.setWord(word::Delay, quint16(delay));
-    model.setWord(word::LowerSetpoint, lowStage ? 5000 : 4000);
-    model.setWord(word::LowFalling, lowStage ? 4000 : 5000);
-    model.setWord(word::LowRising, lowStage ? 4100 : 5000);
-    model.setWord(lowStage ? word::LowOn : word::LowerOn, quint16(on));
-    model.setWord(lowStage ? word::LowOff : word::LowerOff, quint16(off));
+    model.setWord(reg::PeriodHysteresis, 1);
+    model.setWord(reg::Delay, quint16(delay));
+    model.setWord(reg::LowerSetpoint, lowStage ? 5000 : 4000);
+    model.setWord(reg::LowFalling, lowStage ? 4000 : 5000);
+    model.setWord(reg::LowRising, lowStage ? 4100 : 5000);
+    model.setWord(lowStage ? reg::LowOn : reg::LowerOn, quint16(on));
+    model.setWord(lowStage ? reg::LowOff : reg::LowerOff, quint16(off));
 
     QString seenRelay;
     QString seenStatus;
     for (int tick = 0; tick < relay.size(); ++tick) {
         model.step(TickSeconds);
         seenRelay += model.relayOn() ? u'#' : u'.';
-        const quint16 w = model.wordAt(word::StageStatus);
+        const quint16 w = model.wordAt(reg::StageStatus);
         seenStatus += QString::number(lowStage ? highByte(w) : lowByte(w));
         QCOMPARE(lowStage ? lowByte(w) : highByte(w), 0); // the other stage stays idle
     }
     QCOMPARE(seenRelay, relay);
     QCOMPARE(seenStatus, status);
-    QCOMPARE(int(model.wordAt(word::TimeOn)), timeOn);
-    QCOMPARE(int(model.wordAt(word::TimeOff)), timeOff);
+    QCOMPARE(int(model.wordAt(reg::TimeOn)), timeOn);
+    QCOMPARE(int(model.wordAt(reg::TimeOff)), timeOff);
 }
 
 void TestBoardSim::counter_ticksEveryTwoSimulatedSeconds_data()
@@ -585,7 +585,7 @@ void TestBoardSim::counter_ticksEveryTwoSimulatedSeconds()
     ThermostatModel model;
     for (const double s : steps)
         model.step(s);
-    QCOMPARE(lowByte(model.wordAt(word::Status)), counter);
+    QCOMPARE(lowByte(model.wordAt(reg::Status)), counter);
 }
 
 void TestBoardSim::restart_clearsCountersAndRelayKeepsTemperaturesAndParameters()
@@ -593,26 +593,26 @@ void TestBoardSim::restart_clearsCountersAndRelayKeepsTemperaturesAndParameters(
     ThermostatModel model; // defaults: the Low stage heats after its 0:10 delay
     model.step(30.0);
     QVERIFY(model.relayOn());
-    QVERIFY(model.wordAt(word::TimeOn) > 0);
+    QVERIFY(model.wordAt(reg::TimeOn) > 0);
     const RegisterWords before = model.words();
     const double room = model.roomCelsius();
 
     model.restart();
     QVERIFY(!model.relayOn());
-    QCOMPARE(int(model.wordAt(word::Status)), 0);
-    QCOMPARE(int(model.wordAt(word::StageStatus)), 0);
-    QCOMPARE(int(model.wordAt(word::TimeOn)), 0);
-    QCOMPARE(int(model.wordAt(word::TimeOff)), 0);
+    QCOMPARE(int(model.wordAt(reg::Status)), 0);
+    QCOMPARE(int(model.wordAt(reg::StageStatus)), 0);
+    QCOMPARE(int(model.wordAt(reg::TimeOn)), 0);
+    QCOMPARE(int(model.wordAt(reg::TimeOff)), 0);
     QCOMPARE(model.roomCelsius(), room);
-    for (const int kept : {int(word::Actual), int(word::Pulse), int(word::Average)})
+    for (const int kept : {int(reg::Actual), int(reg::Pulse), int(reg::Average)})
         QCOMPARE(model.wordAt(kept), before[std::size_t(kept)]);
     for (int k = FirstParameterWord; k < RegisterCount; ++k)
         QCOMPARE(model.wordAt(k), before[std::size_t(k)]);
 
     // The stage starts over: it waits out its delay again before the relay comes back.
     model.step(TickSeconds);
-    QCOMPARE(lowByte(model.wordAt(word::Status)), 1);
-    QCOMPARE(highByte(model.wordAt(word::StageStatus)), int(StageStatus::Delay));
+    QCOMPARE(lowByte(model.wordAt(reg::Status)), 1);
+    QCOMPARE(highByte(model.wordAt(reg::StageStatus)), int(StageStatus::Delay));
     QVERIFY(!model.relayOn());
 }
 
@@ -706,7 +706,7 @@ void TestBoardSim::executable_servesAReadOnAPtyAndExitsCleanly()
     const RegisterWords defaults = defaultParameters();
     for (int k = FirstParameterWord; k < RegisterCount; ++k)
         QCOMPARE(image.Reg_Words[std::size_t(k)], qint32(defaults[std::size_t(k)]));
-    QCOMPARE(image.Reg_Words[word::Actual], 1950);
+    QCOMPARE(image.Reg_Words[reg::Actual], 1950);
 
     if (terminate) {
         sim.terminate();

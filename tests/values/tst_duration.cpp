@@ -107,7 +107,8 @@ void TestDuration::calibrationOfZeroOrBelowGivesNoValue()
     QCOMPARE(durationWordFromText(QStringLiteral("1:00"), -1), std::nullopt);
     // board seconds * 10000 must stay within 32 bits
     QCOMPARE(Board_Seconds_To_Duration(214749, 10000), std::nullopt);
-    QCOMPARE(Board_Seconds_To_Duration(214748, 10000), std::optional<QString>("3579:08"));
+    QCOMPARE(Board_Seconds_To_Duration(214748, 10000),
+             std::optional<QString>(QStringLiteral("3579:08")));
 }
 
 void TestDuration::calibrationValueFromSettings()

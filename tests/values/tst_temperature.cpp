@@ -64,7 +64,7 @@ void TestTemperature::wordToText()
     QFETCH(QString, fahrenheit);
     QCOMPARE(temperatureWordText(word, false, dot), celsius);
     QCOMPARE(temperatureWordText(word, true, dot), fahrenheit);
-    QCOMPARE(temperatureWordText(word, true, comma), QString(fahrenheit).replace('.', ','));
+    QCOMPARE(temperatureWordText(word, true, comma), QString(fahrenheit).replace(u'.', u','));
 }
 
 void TestTemperature::textToWord_data()
@@ -102,8 +102,8 @@ void TestTemperature::textToWord()
     QFETCH(bool, fahrenheit);
     QFETCH(std::optional<qint32>, word);
     QCOMPARE(temperatureWordFromText(typed, fahrenheit, dot), word);
-    if (!typed.contains(','))
-        QCOMPARE(temperatureWordFromText(QString(typed).replace('.', ','), fahrenheit, comma),
+    if (!typed.contains(u','))
+        QCOMPARE(temperatureWordFromText(QString(typed).replace(u'.', u','), fahrenheit, comma),
                  word);
 }
 

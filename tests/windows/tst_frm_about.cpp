@@ -4,6 +4,8 @@
 #include <QPushButton>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 using namespace kelvaro;
 
 class TestFrmAbout : public QObject
@@ -18,7 +20,7 @@ void TestFrmAbout::ok_closesAndUnloads()
     QPointer<Frm_About> about = new Frm_About;
     about->show();
     QVERIFY(QTest::qWaitForWindowExposed(about));
-    auto* ok = about->findChild<QPushButton*>("Command1");
+    auto* ok = about->findChild<QPushButton*>(u"Command1"_s);
     QVERIFY(ok);
     QCOMPARE(ok->text(), QStringLiteral("Ok"));
     QTest::mouseClick(ok, Qt::LeftButton);

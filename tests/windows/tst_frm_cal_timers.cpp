@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 Q_DECLARE_METATYPE(kelvaro::Settings_Record)
 
 using namespace kelvaro;
@@ -209,15 +211,15 @@ void TestFrmCalTimers::ok_storesSavesAndReopensWithValues_data()
     QTest::newRow("calibrated") << "1:00"
                                 << "1:02"
                                 << "" << timerSettings(9677, 60, 62)
-                                << QStringList{"1:00", "1:02", "9677"};
+                                << QStringList{u"1:00"_s, u"1:02"_s, u"9677"_s};
     QTest::newRow("minutes alone")
         << "5"
         << "5:3"
-        << "" << timerSettings(9901, 300, 303) << QStringList{"5:00", "5:03", "9901"};
+        << "" << timerSettings(9901, 300, 303) << QStringList{u"5:00"_s, u"5:03"_s, u"9901"_s};
     QTest::newRow("typed fraction to even")
         << "1:00"
         << "1:00"
-        << "9676.5" << timerSettings(9676, 60, 60) << QStringList{"1:00", "1:00", "9676"};
+        << "9676.5" << timerSettings(9676, 60, 60) << QStringList{u"1:00"_s, u"1:00"_s, u"9676"_s};
 }
 
 void TestFrmCalTimers::ok_storesSavesAndReopensWithValues()

@@ -16,6 +16,8 @@
 #include <QTest>
 #include <QValueAxis>
 
+using namespace Qt::StringLiterals;
+
 Q_DECLARE_METATYPE(kelvaro::Settings_Record)
 
 using namespace kelvaro;
@@ -121,12 +123,14 @@ void TestFrmCalibration::load_showsSettingsAsPlainNumbers_data()
     fractions.Ntc_MaxTH = 45.5;
 
     QTest::newRow("-6 and 46 without decimals")
-        << english << designSettings() << QStringList{"4540", "4850", "4300", "10000", "-6", "46"};
+        << english << designSettings()
+        << QStringList{u"4540"_s, u"4850"_s, u"4300"_s, u"10000"_s, u"-6"_s, u"46"_s};
     QTest::newRow("German comma, no grouping")
-        << german << fractions << QStringList{"4539,8", "4850", "4300", "1234567", "-6,5", "45,5"};
+        << german << fractions
+        << QStringList{u"4539,8"_s, u"4850"_s, u"4300"_s, u"1234567"_s, u"-6,5"_s, u"45,5"_s};
     QTest::newRow("no settings yet: design texts")
         << german << Settings_Record{}
-        << QStringList{"4540", "4850", "4300", "10000", "-6,00", "46,00"};
+        << QStringList{u"4540"_s, u"4850"_s, u"4300"_s, u"10000"_s, u"-6,00"_s, u"46,00"_s};
 }
 
 void TestFrmCalibration::load_showsSettingsAsPlainNumbers()
@@ -136,7 +140,7 @@ void TestFrmCalibration::load_showsSettingsAsPlainNumbers()
     QFETCH(QStringList, shown);
     QLocale::setDefault(locale);
     const Opened w(settings);
-    const QStringList names{"R0", "T0", "B", "NTC", "MinTH", "MaxTH"};
+    const QStringList names{u"R0"_s, u"T0"_s, u"B"_s, u"NTC"_s, u"MinTH"_s, u"MaxTH"_s};
     for (int i = 0; i < names.size(); ++i)
         QCOMPARE(w.box(names[i])->text(), shown[i]);
     // What is shown reads back: the load-time Calibrate accepted it.
@@ -149,8 +153,9 @@ void TestFrmCalibration::load_noSettings_designValuesGiveBoardTable()
     const Opened w(Settings_Record{});
     const QStringList entries = w.table().split(QStringLiteral(", "));
     QCOMPARE(entries.size(), 53);
-    QCOMPARE(entries.mid(0, 5), (QStringList{"61903", "58575", "55464", "52555", "49832"}));
-    QCOMPARE(entries.mid(48), (QStringList{"9753", "9546", "9349", "9161", "8982"}));
+    QCOMPARE(entries.mid(0, 5),
+             (QStringList{u"61903"_s, u"58575"_s, u"55464"_s, u"52555"_s, u"49832"_s}));
+    QCOMPARE(entries.mid(48), (QStringList{u"9753"_s, u"9546"_s, u"9349"_s, u"9161"_s, u"8982"_s}));
     QCOMPARE(entries[31], QStringLiteral("15533"));
     QCOMPARE(w.state.settings, designSettings());
 
@@ -167,8 +172,7 @@ void TestFrmCalibration::calibrate_afterChangingB_replacesTableChartAndSettings(
     w.type(QStringLiteral("B"), QStringLiteral("3950"));
     w.click(QStringLiteral("Calibrate"));
 
-    const auto expected =
-        std::get<ThermistorTable>(calibrateThermistor({4850, 4540, 3950, 10000, -6, 46}));
+    const auto expected = calibrateThermistor({4850, 4540, 3950, 10000, -6, 46}).value();
     QVERIFY(w.messages.isEmpty());
     QVERIFY(w.table() != before);
     QCOMPARE(w.table(), expected.curveText);

@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 using namespace kelvaro;
 
 namespace {
@@ -53,7 +55,7 @@ private:
     void pick(int i, const QString& entry) const;
     void click(const char* button) const
     {
-        QTest::mouseClick(m_dialog->findChild<QPushButton*>(button), Qt::LeftButton);
+        QTest::mouseClick(m_dialog->findChild<QPushButton*>(QLatin1String(button)), Qt::LeftButton);
     }
     QString settingsPath() const { return m_folder->filePath(QStringLiteral("Settings.txt")); }
 
@@ -122,12 +124,12 @@ void TestFrmLogging::freshRecord_emptyBoxes_okRefusesTheEmptyPattern()
 {
     openDialog();
     QPointer<Frm_Logging> dialog = m_dialog;
-    QCOMPARE(box("Cmb_Filename")->currentText(), QString());
+    QCOMPARE(box(u"Cmb_Filename"_s)->currentText(), QString());
     QCOMPARE(fieldTexts(), QStringList(LogFieldCount, QString()));
-    QCOMPARE(box("Cmb_Event")->currentText(), QString());
+    QCOMPARE(box(u"Cmb_Event"_s)->currentText(), QString());
     QCOMPARE(enabledMask(), QStringLiteral("1111111111"));
     QCOMPARE(fieldBox(0)->count(), FieldNameCount);
-    QCOMPARE(box("Cmb_Event")->count(), EventNameCount);
+    QCOMPARE(box(u"Cmb_Event"_s)->count(), EventNameCount);
 
     click("Cmd_Ok");
     auto* message = m_dialog->findChild<QMessageBox*>();
@@ -137,7 +139,7 @@ void TestFrmLogging::freshRecord_emptyBoxes_okRefusesTheEmptyPattern()
     QVERIFY(!QFile::exists(settingsPath()));
     delete message;
 
-    box("Cmb_Filename")->setEditText(QStringLiteral("DD-MM-YYYY"));
+    box(u"Cmb_Filename"_s)->setEditText(QStringLiteral("DD-MM-YYYY"));
     click("Cmd_Ok");
     const LooseValue empty = LooseValue::text(QString());
     QCOMPARE(m_state.settings.Log_NameFormat, LooseValue::text(QStringLiteral("DD-MM-YYYY")));
@@ -161,9 +163,9 @@ void TestFrmLogging::opening_disablesOnlyBoxAfterNone_data()
         << QStringList{A, None, None, A, A, A, A, A, A, A} << "1100111111";
     QTest::newRow("every box None") << QStringList(LogFieldCount, None) << "1000000000";
     QTest::newRow("empty box disables nothing")
-        << QStringList{A, "", A, "", A, A, A, A, A, A} << "1111111111";
+        << QStringList{A, u""_s, A, u""_s, A, A, A, A, A, A} << "1111111111";
     QTest::newRow("none in lower case disables nothing")
-        << QStringList{A, "none", A, A, A, A, A, A, A, A} << "1111111111";
+        << QStringList{A, u"none"_s, A, A, A, A, A, A, A, A} << "1111111111";
 }
 
 void TestFrmLogging::opening_disablesOnlyBoxAfterNone()
@@ -183,22 +185,23 @@ void TestFrmLogging::choice_enablesAndDisablesFollowingBoxes_data()
     QTest::addColumn<QString>("enabled");
     const QStringList allFields(LogFieldCount, A);
     QTest::newRow("None in box 2 disables 3 to 9")
-        << allFields << QStringList{"2=None"} << "1110000000";
+        << allFields << QStringList{u"2=None"_s} << "1110000000";
     QTest::newRow("None in box 0 disables all others")
-        << allFields << QStringList{"0=None"} << "1000000000";
+        << allFields << QStringList{u"0=None"_s} << "1000000000";
     QTest::newRow("field in box 2 again enables up to the next None")
         << QStringList{A, A, A, A, None, A, A, A, A, A}
-        << QStringList{"2=None", "2=Relay Status (h08)"} << "1111100000";
+        << QStringList{u"2=None"_s, u"2=Relay Status (h08)"_s} << "1111100000";
     QTest::newRow("field after None enables the following boxes")
-        << QStringList{A, None, A, A, A, A, A, A, A, A} << QStringList{"1=Sp3 (u16)"}
+        << QStringList{A, None, A, A, A, A, A, A, A, A} << QStringList{u"1=Sp3 (u16)"_s}
         << "1111111111";
     QTest::newRow("empty box does not stop enabling")
-        << QStringList{A, A, None, "", A, A, A, A, A, A} << QStringList{"2=None", "2=Sp3 (u16)"}
-        << "1111111111";
-    QTest::newRow("field in box 9 changes nothing") << QStringList{A, A, A, None, A, A, A, A, A, A}
-                                                    << QStringList{"9=Sp3 (u16)"} << "1111011111";
+        << QStringList{A, A, None, u""_s, A, A, A, A, A, A}
+        << QStringList{u"2=None"_s, u"2=Sp3 (u16)"_s} << "1111111111";
+    QTest::newRow("field in box 9 changes nothing")
+        << QStringList{A, A, A, None, A, A, A, A, A, A} << QStringList{u"9=Sp3 (u16)"_s}
+        << "1111011111";
     QTest::newRow("None in box 9 changes nothing")
-        << QStringList{A, A, A, None, A, A, A, A, A, A} << QStringList{"9=None"} << "1111011111";
+        << QStringList{A, A, A, None, A, A, A, A, A, A} << QStringList{u"9=None"_s} << "1111011111";
 }
 
 void TestFrmLogging::choice_enablesAndDisablesFollowingBoxes()
@@ -304,11 +307,11 @@ void TestFrmLogging::ok_storesShownTexts_disabledBoxesIncluded()
     openDialog();
     QCOMPARE(fieldBox(4)->currentText(), QStringLiteral("5"));
     pick(2, None);
-    box("Cmb_Filename")->setEditText(QStringLiteral("MM-DD-YYYY"));
-    box("Cmb_Event")->setEditText(QStringLiteral("On Fields Change"));
+    box(u"Cmb_Filename"_s)->setEditText(QStringLiteral("MM-DD-YYYY"));
+    box(u"Cmb_Event"_s)->setEditText(QStringLiteral("On Fields Change"));
     click("Cmd_Ok");
 
-    const QStringList expected{A, B, None, B, "5", B, A, B, A, B};
+    const QStringList expected{A, B, None, B, u"5"_s, B, A, B, A, B};
     for (int i = 0; i < LogFieldCount; ++i)
         QCOMPARE(m_state.settings.Log_Fields[i], LooseValue::text(expected[i]));
     QCOMPARE(m_state.settings.Log_NameFormat, LooseValue::text(QStringLiteral("MM-DD-YYYY")));
@@ -329,8 +332,8 @@ void TestFrmLogging::ok_refusesPatternOutsideFolder()
     QFETCH(QString, pattern);
     const Settings_Record before = m_state.settings;
     openDialog();
-    box("Cmb_Filename")->setEditText(pattern);
-    box("Cmb_Event")->setEditText(QStringLiteral("On Counter Change"));
+    box(u"Cmb_Filename"_s)->setEditText(pattern);
+    box(u"Cmb_Event"_s)->setEditText(QStringLiteral("On Counter Change"));
     click("Cmd_Ok");
 
     const auto* message = m_dialog->findChild<QMessageBox*>();
@@ -348,8 +351,8 @@ void TestFrmLogging::cancel_storesNothing()
     openDialog();
     QPointer<Frm_Logging> dialog = m_dialog;
     pick(0, None);
-    box("Cmb_Filename")->setEditText(QStringLiteral("MM-DD-YYYY"));
-    box("Cmb_Event")->setEditText(QStringLiteral("On Fields Change"));
+    box(u"Cmb_Filename"_s)->setEditText(QStringLiteral("MM-DD-YYYY"));
+    box(u"Cmb_Event"_s)->setEditText(QStringLiteral("On Fields Change"));
     click("Cmd_Cancel");
 
     QVERIFY(m_state.settings == before);

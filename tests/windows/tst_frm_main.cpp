@@ -22,6 +22,8 @@
 #include <csignal>
 #include <sys/resource.h>
 
+using namespace Qt::StringLiterals;
+
 using namespace kelvaro;
 
 namespace {
@@ -157,7 +159,7 @@ void TestFrmMain::startWithoutSettings_showsZeroImageAndWaitTexts()
     QCOMPARE(p.panel(3), QStringLiteral("RS232 Status: Wait"));
     QVERIFY(!p.action("mnuLogStart")->isChecked());
     QVERIFY(!p.action("mnuDirectData")->isChecked());
-    QCOMPARE(p.action("mnuCtoF")->text(), QStringLiteral("[") + degreeC + "] Celsius");
+    QCOMPARE(p.action("mnuCtoF")->text(), QStringLiteral("[") + degreeC + u"] Celsius"_s);
     for (int i : {0, 1, 2, 3})
         QCOMPARE(p.box(i)->text(), QStringLiteral("0.00"));
     for (int i : {4, 5, 6, 7, 9})

@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 using namespace kelvaro;
 
 class TestFrmSettings : public QObject
@@ -34,11 +36,14 @@ private Q_SLOTS:
 
 private:
     Frm_Settings* openDialog(const QString& folder);
-    QComboBox* combo(const char* name) const { return m_dialog->findChild<QComboBox*>(name); }
-    QLineEdit* timeOutBox() const { return m_dialog->findChild<QLineEdit*>("Txt_TimeOut"); }
+    QComboBox* combo(const char* name) const
+    {
+        return m_dialog->findChild<QComboBox*>(QLatin1String(name));
+    }
+    QLineEdit* timeOutBox() const { return m_dialog->findChild<QLineEdit*>(u"Txt_TimeOut"_s); }
     void click(const char* button) const
     {
-        QTest::mouseClick(m_dialog->findChild<QPushButton*>(button), Qt::LeftButton);
+        QTest::mouseClick(m_dialog->findChild<QPushButton*>(QLatin1String(button)), Qt::LeftButton);
     }
     QString settingsPath() const { return m_folder->filePath(QStringLiteral("Settings.txt")); }
 
@@ -89,10 +94,11 @@ void TestFrmSettings::load_showsRecord_data()
     QTest::addColumn<bool>("dtr");
     QTest::addColumn<int>("timeOut");
     QTest::addColumn<QStringList>("shown"); // port, baud, RTS, DTR, time-out
-    QTest::newRow("listed values")
-        << 2 << 19200 << true << false << 0 << QStringList{"2", "19200", "YES", "NO", "0"};
-    QTest::newRow("values beyond the lists") << 33 << 115200 << false << true << 32767
-                                             << QStringList{"33", "115200", "NO", "YES", "32767"};
+    QTest::newRow("listed values") << 2 << 19200 << true << false << 0
+                                   << QStringList{u"2"_s, u"19200"_s, u"YES"_s, u"NO"_s, u"0"_s};
+    QTest::newRow("values beyond the lists")
+        << 33 << 115200 << false << true << 32767
+        << QStringList{u"33"_s, u"115200"_s, u"NO"_s, u"YES"_s, u"32767"_s};
 }
 
 void TestFrmSettings::load_showsRecord()
@@ -123,24 +129,31 @@ void TestFrmSettings::ok_storesEntries_data()
     QTest::addColumn<bool>("rts");
     QTest::addColumn<bool>("dtr");
     QTest::addColumn<int>("timeOut");
-    QTest::newRow("YES stores true")
-        << QStringList{"1", "9600", "YES", "YES", "0"} << 1 << 9600 << true << true << 0;
-    QTest::newRow("yes stores false")
-        << QStringList{"1", "9600", "yes", "Yes", "0"} << 1 << 9600 << false << false << 0;
+    QTest::newRow("YES stores true") << QStringList{u"1"_s, u"9600"_s, u"YES"_s, u"YES"_s, u"0"_s}
+                                     << 1 << 9600 << true << true << 0;
+    QTest::newRow("yes stores false") << QStringList{u"1"_s, u"9600"_s, u"yes"_s, u"Yes"_s, u"0"_s}
+                                      << 1 << 9600 << false << false << 0;
     QTest::newRow("YES with a blank stores false")
-        << QStringList{"1", "9600", " YES", "YES ", "0"} << 1 << 9600 << false << false << 0;
+        << QStringList{u"1"_s, u"9600"_s, u" YES"_s, u"YES "_s, u"0"_s} << 1 << 9600 << false
+        << false << 0;
     QTest::newRow("anything else stores false")
-        << QStringList{"1", "9600", "", "1", "0"} << 1 << 9600 << false << false << 0;
+        << QStringList{u"1"_s, u"9600"_s, u""_s, u"1"_s, u"0"_s} << 1 << 9600 << false << false
+        << 0;
     QTest::newRow("port typed, not listed")
-        << QStringList{"3", "9600", "NO", "NO", "0"} << 3 << 9600 << false << false << 0;
+        << QStringList{u"3"_s, u"9600"_s, u"NO"_s, u"NO"_s, u"0"_s} << 3 << 9600 << false << false
+        << 0;
     QTest::newRow("baud rate not in the list")
-        << QStringList{"1", "57600", "NO", "NO", "0"} << 1 << 57600 << false << false << 0;
-    QTest::newRow("largest values") << QStringList{"32767", "2147483647", "NO", "NO", "32767"}
-                                    << 32767 << 2147483647 << false << false << 32767;
+        << QStringList{u"1"_s, u"57600"_s, u"NO"_s, u"NO"_s, u"0"_s} << 1 << 57600 << false << false
+        << 0;
+    QTest::newRow("largest values")
+        << QStringList{u"32767"_s, u"2147483647"_s, u"NO"_s, u"NO"_s, u"32767"_s} << 32767
+        << 2147483647 << false << false << 32767;
     QTest::newRow("halves round to even")
-        << QStringList{"2.5", "9600.5", "NO", "NO", "3.5"} << 2 << 9600 << false << false << 4;
+        << QStringList{u"2.5"_s, u"9600.5"_s, u"NO"_s, u"NO"_s, u"3.5"_s} << 2 << 9600 << false
+        << false << 4;
     QTest::newRow("blanks around numbers")
-        << QStringList{" 4 ", " 1200", "NO", "NO", "7 "} << 4 << 1200 << false << false << 7;
+        << QStringList{u" 4 "_s, u" 1200"_s, u"NO"_s, u"NO"_s, u"7 "_s} << 4 << 1200 << false
+        << false << 7;
 }
 
 void TestFrmSettings::ok_storesEntries()

@@ -5,6 +5,8 @@
 #include <QTest>
 #include <QTimer>
 
+using namespace Qt::StringLiterals;
+
 using namespace kelvaro;
 
 class TestFrmSplash : public QObject
@@ -50,7 +52,7 @@ void TestFrmSplash::clickOrTick_asksForMainWindowOnce()
     QTimer* timer = m_splash->timer();
     QVERIFY(timer->isActive());
     QCOMPARE(timer->interval(), 10000);
-    auto* picture = m_splash->findChild<QWidget*>("Image1");
+    auto* picture = m_splash->findChild<QWidget*>(u"Image1"_s);
     QVERIFY(picture);
 
     for (const QChar event : events) {

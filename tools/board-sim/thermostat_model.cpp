@@ -60,16 +60,16 @@ quint16 temperatureWord(double celsius)
 RegisterWords defaultParameters()
 {
     RegisterWords words{};
-    words[word::PeriodHysteresis] = 50 * 256 + 2; // hysteresis 0.50 °C, measure every 2 ticks
-    words[word::LowerSetpoint] = 1800;            // 18.00 °C
-    words[word::LowerOn] = 30;                    // 1:00
-    words[word::LowerOff] = 15;                   // 0:30
-    words[word::LowFalling] = 2050;               // 20.50 °C
-    words[word::LowOn] = 30;
-    words[word::LowOff] = 15;
-    words[word::LowRising] = 2100; // 21.00 °C
-    words[word::Delay] = 5;        // 0:10
-    words[word::Modes] = 2;
+    words[reg::PeriodHysteresis] = 50 * 256 + 2; // hysteresis 0.50 °C, measure every 2 ticks
+    words[reg::LowerSetpoint] = 1800;            // 18.00 °C
+    words[reg::LowerOn] = 30;                    // 1:00
+    words[reg::LowerOff] = 15;                   // 0:30
+    words[reg::LowFalling] = 2050;               // 20.50 °C
+    words[reg::LowOn] = 30;
+    words[reg::LowOff] = 15;
+    words[reg::LowRising] = 2100; // 21.00 °C
+    words[reg::Delay] = 5;        // 0:10
+    words[reg::Modes] = 2;
     return words;
 }
 
@@ -77,7 +77,7 @@ ThermostatModel::ThermostatModel(double roomCelsius)
     : m_words(defaultParameters()), m_room(roomCelsius)
 {
     measure();
-    m_ticksToMeasure = std::max(1, lowByte(m_words[word::PeriodHysteresis]));
+    m_ticksToMeasure = std::max(1, lowByte(m_words[reg::PeriodHysteresis]));
 }
 
 void ThermostatModel::step(double seconds)
@@ -121,7 +121,7 @@ void ThermostatModel::setWord(int index, quint16 value)
     if (index < 0 || index >= RegisterCount)
         return;
     m_words[std::size_t(index)] = value;
-    if (index == word::Actual) {
+    if (index == reg::Actual) {
         m_room = signedValue(value) / 100.0;
         measure();
     }
@@ -129,10 +129,10 @@ void ThermostatModel::setWord(int index, quint16 value)
 
 void ThermostatModel::restart()
 {
-    m_words[word::Status] = 0;
-    m_words[word::StageStatus] = 0;
-    m_words[word::TimeOn] = 0;
-    m_words[word::TimeOff] = 0;
+    m_words[reg::Status] = 0;
+    m_words[reg::StageStatus] = 0;
+    m_words[reg::TimeOn] = 0;
+    m_words[reg::TimeOff] = 0;
     m_lower = {};
     m_low = {};
     m_relay = false;
@@ -149,14 +149,14 @@ void ThermostatModel::advanceRoom(double seconds)
 
 void ThermostatModel::tick()
 {
-    setByte(word::Status, false, (lowByte(m_words[word::Status]) + 1) & 0xFF);
+    setByte(reg::Status, false, (lowByte(m_words[reg::Status]) + 1) & 0xFF);
 
     if (--m_ticksToMeasure <= 0) {
         measure();
-        m_ticksToMeasure = std::max(1, lowByte(m_words[word::PeriodHysteresis]));
+        m_ticksToMeasure = std::max(1, lowByte(m_words[reg::PeriodHysteresis]));
     }
 
-    const int measured = signedValue(m_words[word::Actual]);
+    const int measured = signedValue(m_words[reg::Actual]);
     const StageRule lower = lowerRule();
     const StageRule low = lowRule();
     updateStage(m_lower, lower, measured);
@@ -165,20 +165,20 @@ void ThermostatModel::tick()
     const bool wasOn = m_relay;
     m_relay = holdsRelay(m_lower, lower) || holdsRelay(m_low, low);
     if (m_relay)
-        m_words[word::TimeOn] = wasOn ? bumped(m_words[word::TimeOn]) : 0;
+        m_words[reg::TimeOn] = wasOn ? bumped(m_words[reg::TimeOn]) : 0;
     else
-        m_words[word::TimeOff] = wasOn ? 0 : bumped(m_words[word::TimeOff]);
+        m_words[reg::TimeOff] = wasOn ? 0 : bumped(m_words[reg::TimeOff]);
 
-    setByte(word::Status, true, m_relay ? 1 : 0);
-    setByte(word::StageStatus, false, int(statusOf(m_lower, lower)));
-    setByte(word::StageStatus, true, int(statusOf(m_low, low)));
+    setByte(reg::Status, true, m_relay ? 1 : 0);
+    setByte(reg::StageStatus, false, int(statusOf(m_lower, lower)));
+    setByte(reg::StageStatus, true, int(statusOf(m_low, low)));
 }
 
 void ThermostatModel::measure()
 {
     const quint16 actual = temperatureWord(m_room);
-    m_words[word::Actual] = actual;
-    m_words[word::Pulse] = pulseWord(m_room);
+    m_words[reg::Actual] = actual;
+    m_words[reg::Pulse] = pulseWord(m_room);
 
     m_history[std::size_t(m_historyNext)] = signedValue(actual);
     m_historyNext = (m_historyNext + 1) % AverageLength;
@@ -186,31 +186,31 @@ void ThermostatModel::measure()
     int sum = 0;
     for (int i = 0; i < m_historyCount; ++i)
         sum += m_history[std::size_t(i)];
-    m_words[word::Average] = encodeHundredths(int(roundHalfEven(double(sum) / m_historyCount)));
+    m_words[reg::Average] = encodeHundredths(int(roundHalfEven(double(sum) / m_historyCount)));
 }
 
 ThermostatModel::StageRule ThermostatModel::lowerRule() const
 {
     StageRule rule;
-    rule.start = signedValue(m_words[word::LowerSetpoint]);
-    rule.stop = rule.start + highByte(m_words[word::PeriodHysteresis]);
+    rule.start = signedValue(m_words[reg::LowerSetpoint]);
+    rule.stop = rule.start + highByte(m_words[reg::PeriodHysteresis]);
     rule.enabled = rule.start <= DisableAbove;
-    rule.onTicks = m_words[word::LowerOn];
-    rule.offTicks = m_words[word::LowerOff];
-    rule.delayTicks = m_words[word::Delay];
+    rule.onTicks = m_words[reg::LowerOn];
+    rule.offTicks = m_words[reg::LowerOff];
+    rule.delayTicks = m_words[reg::Delay];
     return rule;
 }
 
 ThermostatModel::StageRule ThermostatModel::lowRule() const
 {
     StageRule rule;
-    const int rising = signedValue(m_words[word::LowRising]);
-    rule.start = signedValue(m_words[word::LowFalling]);
+    const int rising = signedValue(m_words[reg::LowRising]);
+    rule.start = signedValue(m_words[reg::LowFalling]);
     rule.stop = std::max(rule.start, rising);
     rule.enabled = rule.start <= DisableAbove && rising <= DisableAbove;
-    rule.onTicks = m_words[word::LowOn];
-    rule.offTicks = m_words[word::LowOff];
-    rule.delayTicks = m_words[word::Delay];
+    rule.onTicks = m_words[reg::LowOn];
+    rule.offTicks = m_words[reg::LowOff];
+    rule.delayTicks = m_words[reg::Delay];
     return rule;
 }
 

@@ -54,6 +54,7 @@
 // EEPROM and the room itself would survive a controller reset.
 
 #include "core/register_image.h"
+#include "core/register_words.h"
 
 #include <QByteArray>
 #include <QtGlobal>
@@ -62,27 +63,6 @@
 namespace kelvaro::boardsim {
 
 using RegisterWords = std::array<quint16, RegisterCount>;
-
-// Register word indices the model reads or writes.
-namespace word {
-inline constexpr int Status = 0; // low: Counter_2sec, high: relay
-inline constexpr int Actual = 1;
-inline constexpr int StageStatus = 2; // low: Lower stage, high: Low stage
-inline constexpr int Pulse = 5;
-inline constexpr int TimeOn = 6;
-inline constexpr int TimeOff = 7;
-inline constexpr int Average = 8;
-inline constexpr int PeriodHysteresis = 10; // low: measure period, high: hysteresis
-inline constexpr int LowerSetpoint = 11;
-inline constexpr int LowerOn = 12;
-inline constexpr int LowerOff = 13;
-inline constexpr int LowFalling = 14;
-inline constexpr int LowOn = 15;
-inline constexpr int LowOff = 16;
-inline constexpr int LowRising = 17;
-inline constexpr int Delay = 18;
-inline constexpr int Modes = 19;
-} // namespace word
 
 inline constexpr int TickSeconds = 2;
 inline constexpr int AverageLength = 8;
