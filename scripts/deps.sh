@@ -51,14 +51,14 @@ kelvaro_install_packages() {
     return 0
   fi
   if ! command -v apt-get >/dev/null; then
-    echo "$(basename "$0"): these Debian packages are missing: ${missing[*]}" >&2
+    echo "$0: these Debian packages are missing: ${missing[*]}" >&2
     echo "  and there is no apt-get to install them: the scripts support Debian 12 (bookworm)." >&2
     exit 1
   fi
   local sudo=()
   if [ "$(id -u)" -ne 0 ]; then
     if ! command -v sudo >/dev/null; then
-      echo "$(basename "$0"): these Debian packages are missing: ${missing[*]}" >&2
+      echo "$0: these Debian packages are missing: ${missing[*]}" >&2
       echo "  Installing them needs root, and sudo is not installed. Either run this command" >&2
       echo "  as root once, or install them as root with" >&2
       echo "    apt-get install --no-install-recommends ${missing[*]}" >&2
