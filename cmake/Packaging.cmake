@@ -8,6 +8,10 @@ install(FILES ${CMAKE_SOURCE_DIR}/packaging/kelvaro.desktop
 install(FILES ${CMAKE_SOURCE_DIR}/assets/icon.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
         RENAME kelvaro.svg)
+# The licence (GPL-3.0-or-later) in Debian's machine-readable copyright format, where
+# Debian keeps every package's copyright file.
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/kelvaro)
 
 # The recorder as a service (component recorder-service, so that its files can be
 # installed and checked on their own): the unit template, its system user, and the udev

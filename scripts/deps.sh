@@ -1,15 +1,22 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the build and the tests need, only those missing.
-# Sourced by the other scripts; safe to run again.
+# The Debian 12 packages the project needs, declared in this one place, and the functions
+# that install the missing ones. Sourced by the other scripts; safe to run again.
+#
+# Only what a package *Depends* on arrives with it: the scripts install with
+# --no-install-recommends, so anything a build, test or tool needs that a declared package
+# merely recommends must be declared here too. scripts/check-packages proves the list
+# against what the configure step really reads.
 set -euo pipefail
 
+# The build, the tests, the demo and the benchmarks.
 kelvaro_packages=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev qt6-serialport-dev qt6-charts-dev qt6-svg-dev libqt6opengl6-dev
+  qt6-base-dev qt6-serialport-dev qt6-charts-dev qt6-svg-dev
+  libqt6opengl6-dev # Qt6Charts' CMake package needs Qt6OpenGL; qt6-charts-dev only recommends it
   libgl-dev fonts-dejavu-core
   libbenchmark-dev
-  dpkg-dev file  # the .deb: dpkg-shlibdeps works out its dependencies, file finds the programs
-  systemd  # the recorder's service files: systemd-analyze verify and security, systemd-sysusers
+  dpkg-dev file # the .deb: dpkg-shlibdeps works out its dependencies, file finds the programs
+  systemd # the recorder's service files: systemd-analyze verify and security, systemd-sysusers
 )
 
 # Only for fuzz/run.sh: clang++ and its runtime libraries, libFuzzer among them.
@@ -17,10 +24,30 @@ kelvaro_fuzz_packages=(
   clang libclang-rt-14-dev
 )
 
-kelvaro_install_deps() {
+# Only for scripts/check-format (CI): the formatter of .clang-format.
+kelvaro_format_packages=(
+  clang-format
+)
+
+# Only for scripts/fresh-debian (CI's fresh-root stage): builds the Debian 12 root.
+kelvaro_fresh_root_packages=(
+  debootstrap
+)
+
+# The declared packages a configure preset may rely on (scripts/check-packages).
+kelvaro_preset_packages() {
+  case "$1" in
+    fuzz) echo "${kelvaro_packages[*]} ${kelvaro_fuzz_packages[*]}" ;;
+    *) echo "${kelvaro_packages[*]}" ;;
+  esac
+}
+
+# kelvaro_install_packages PACKAGE...: installs those of the given packages that are
+# missing, with apt-get as root or through sudo; stops with a message when neither works.
+kelvaro_install_packages() {
   local missing=()
   local pkg
-  for pkg in "${kelvaro_packages[@]}" "$@"; do
+  for pkg in "$@"; do
     if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
       missing+=("$pkg")
     fi
@@ -29,11 +56,32 @@ kelvaro_install_deps() {
     echo "== Debian packages: all present"
     return 0
   fi
+  if ! command -v apt-get >/dev/null; then
+    echo "$0: these Debian packages are missing: ${missing[*]}" >&2
+    echo "  and there is no apt-get to install them: the scripts support Debian 12 (bookworm)." >&2
+    exit 1
+  fi
   local sudo=()
   if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null; then
+      echo "$0: these Debian packages are missing: ${missing[*]}" >&2
+      echo "  Installing them needs root, and sudo is not installed. Either run this command" >&2
+      echo "  as root once, or install them as root with" >&2
+      echo "    apt-get install --no-install-recommends ${missing[*]}" >&2
+      echo "  and run it again." >&2
+      exit 1
+    fi
     sudo=(sudo)
   fi
-  echo "== Installing Debian packages: ${missing[*]}"
+  if [ -r /etc/os-release ] && ! grep -qx 'VERSION_ID="12"' /etc/os-release; then
+    echo "== Note: this is not Debian 12 (bookworm), the release these scripts are made for"
+  fi
+  echo "== Installing Debian packages${sudo:+ with sudo}: ${missing[*]}"
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# kelvaro_install_deps [EXTRA-PACKAGE...]: the project's packages plus the given extras.
+kelvaro_install_deps() {
+  kelvaro_install_packages "${kelvaro_packages[@]}" "$@"
 }

@@ -39,8 +39,8 @@ DaySummary summariseLogDay(std::string_view bytes, const ColumnKinds& kinds)
         if (first)
             summary.columns.resize(static_cast<size_t>(line.count));
         for (int c = 0; c < line.count; ++c) {
-            const qint32 v = canonicalValue(kinds[static_cast<size_t>(c)],
-                                            line.values[static_cast<size_t>(c)]);
+            const qint32 v =
+                canonicalValue(kinds[static_cast<size_t>(c)], line.values[static_cast<size_t>(c)]);
             ColumnStats& s = summary.columns[static_cast<size_t>(c)];
             if (first) {
                 s.min = s.max = v;

@@ -21,7 +21,7 @@ ColumnKinds columnKinds(const QStringList& loggedNames);
 
 struct ColumnStats
 {
-    qint32 min = 0;  // canonical values
+    qint32 min = 0; // canonical values
     qint32 max = 0;
     qint64 sum = 0;
 };
@@ -29,7 +29,7 @@ struct ColumnStats
 struct DaySummary
 {
     QDate date;
-    bool read = false;  // the file could be read; otherwise `error` says why
+    bool read = false; // the file could be read; otherwise `error` says why
     QString error;
     qint64 lines = 0;   // every line of the file
     qint64 skipped = 0; // lines that could not be used

@@ -17,9 +17,9 @@ const QString HysteresisField = QStringLiteral("Lower Hysterisis (h08)");
 bool isDurationField(const QString& name)
 {
     static const QStringList names = {
-        QStringLiteral("Actual Time On (u16)"),       QStringLiteral("Actual Time Off (u16)"),
-        QStringLiteral("Set. Lower Time On (u16)"),   QStringLiteral("Set. Lower Time Off (u16)"),
-        QStringLiteral("Set. Low Time On (u16)"),     QStringLiteral("Set. Low Time Off (u16)"),
+        QStringLiteral("Actual Time On (u16)"),      QStringLiteral("Actual Time Off (u16)"),
+        QStringLiteral("Set. Lower Time On (u16)"),  QStringLiteral("Set. Lower Time Off (u16)"),
+        QStringLiteral("Set. Low Time On (u16)"),    QStringLiteral("Set. Low Time Off (u16)"),
         QStringLiteral("Set. Time Delay (P) (u16)"),
     };
     return names.contains(name);

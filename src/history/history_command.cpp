@@ -69,13 +69,15 @@ std::optional<HistoryCommand> parseHistoryCommand(const QStringList& arguments, 
                 command.plotFile = arguments.at(++i);
             }
         } else if (option == QStringLiteral("--from") || option == QStringLiteral("--to")) {
-            const std::optional<QDate> date = hasValue ? isoDate(arguments.at(i + 1)) : std::nullopt;
+            const std::optional<QDate> date =
+                hasValue ? isoDate(arguments.at(i + 1)) : std::nullopt;
             if (!date)
                 return fail(option + QStringLiteral(" needs a date written YYYY-MM-DD"));
             (option == QStringLiteral("--from") ? command.from : command.to) = date;
             ++i;
         } else if (option == QStringLiteral("--size")) {
-            const std::optional<QSize> size = hasValue ? plotSize(arguments.at(i + 1)) : std::nullopt;
+            const std::optional<QSize> size =
+                hasValue ? plotSize(arguments.at(i + 1)) : std::nullopt;
             if (!size)
                 return fail(QStringLiteral("--size needs WIDTHxHEIGHT, each 100 to 10000 pixels"));
             command.size = *size;
@@ -86,7 +88,8 @@ std::optional<HistoryCommand> parseHistoryCommand(const QStringList& arguments, 
     }
     if (!haveKind)
         return fail(QStringLiteral("give --report or --plot"));
-    if (command.kind == HistoryCommand::Kind::Report && arguments.contains(QStringLiteral("--size")))
+    if (command.kind == HistoryCommand::Kind::Report &&
+        arguments.contains(QStringLiteral("--size")))
         return fail(QStringLiteral("--size is for --plot"));
     if (command.from && command.to && *command.from > *command.to)
         return fail(QStringLiteral("--from is after --to"));
@@ -121,9 +124,9 @@ int runReport(const QString& folder, const HistoryCommand& command, std::FILE* o
         if (days[i].read) {
             anyRead = true;
         } else {
-            const QByteArray message = (source.files[i].path + QStringLiteral(": ") +
-                                        days[i].error + QLatin1Char('\n'))
-                                           .toLocal8Bit();
+            const QByteArray message =
+                (source.files[i].path + QStringLiteral(": ") + days[i].error + QLatin1Char('\n'))
+                    .toLocal8Bit();
             std::fwrite(message.constData(), 1, size_t(message.size()), err);
         }
     }

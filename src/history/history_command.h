@@ -49,8 +49,7 @@ HistorySource historySource(const QString& folder, const HistoryCommand& command
 
 // Runs --report in `folder`: the CSV to `out`, unreadable files named on `err`. Returns
 // the exit status: 0, or 1 when files were found and none of them could be read.
-int runReport(const QString& folder, const HistoryCommand& command, std::FILE* out,
-              std::FILE* err);
+int runReport(const QString& folder, const HistoryCommand& command, std::FILE* out, std::FILE* err);
 
 // Threads worth using for reading: the cores, at most four.
 int readingThreads();

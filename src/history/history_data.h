@@ -23,10 +23,10 @@ public:
         QDate date;
         qint64 lines = 0;
         qint64 skipped = 0;
-        int width = 0;                // value columns
-        std::vector<qint32> seconds;  // seconds since the epoch, per line
-        std::vector<qint32> values;   // column after column: values[c * lines + i]
-        qint64 medianStepMs = 0;      // typical spacing of the lines
+        int width = 0;               // value columns
+        std::vector<qint32> seconds; // seconds since the epoch, per line
+        std::vector<qint32> values;  // column after column: values[c * lines + i]
+        qint64 medianStepMs = 0;     // typical spacing of the lines
     };
 
     // Parses one file's bytes for `date` (local time; both hours of a day that changes to

@@ -85,8 +85,7 @@ std::vector<LogDayFile> findLogDays(const QString& folder, const QString& patter
 {
     std::vector<LogDayFile> days;
     const QDir dir(folder);
-    const QStringList names =
-        dir.entryList({QStringLiteral("*.txt")}, QDir::Files);
+    const QStringList names = dir.entryList({QStringLiteral("*.txt")}, QDir::Files);
     for (const QString& name : names) {
         const std::optional<QDate> date = logDateFromFileName(pattern, name);
         if (!date || (from && *date < *from) || (to && *date > *to))

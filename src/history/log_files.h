@@ -4,7 +4,6 @@
 
 #include <QDate>
 #include <QFile>
-#include <vector>
 #include <QString>
 #include <optional>
 #include <string_view>

@@ -59,8 +59,8 @@ private:
 // One pixel column of a folded series.
 struct ChartColumn
 {
-    int column = 0;      // may be -1 or `width` for the samples just outside the view
-    qint32 min = 0;      // canonical values
+    int column = 0; // may be -1 or `width` for the samples just outside the view
+    qint32 min = 0; // canonical values
     qint32 max = 0;
     qint32 first = 0;
     qint32 last = 0;
@@ -108,8 +108,8 @@ std::vector<ChartColumn> foldColumns(const MinMaxSummary& summary, const Raw& ra
 
     for (qint64 p = begin; p < end;) {
         int level = top;
-        while (level > 0 &&
-               (p % MinMaxSummary::blockSize(level) != 0 || p + MinMaxSummary::blockSize(level) > end))
+        while (level > 0 && (p % MinMaxSummary::blockSize(level) != 0 ||
+                             p + MinMaxSummary::blockSize(level) > end))
             --level;
         if (level == 0) {
             const qint32 v = raw.value(p);

@@ -45,11 +45,11 @@ ChartPainter::ChartPainter(const ChartData& data, const ValueUnits& units)
 
 QColor ChartPainter::seriesColor(int series)
 {
-    static const QColor colors[] = {
-        QColor(0xd6, 0x27, 0x28), QColor(0x1f, 0x77, 0xb4), QColor(0x2c, 0xa0, 0x2c),
-        QColor(0xff, 0x7f, 0x0e), QColor(0x94, 0x67, 0xbd), QColor(0x8c, 0x56, 0x4b),
-        QColor(0xe3, 0x77, 0xc2), QColor(0x17, 0xbe, 0xcf), QColor(0x7f, 0x7f, 0x7f),
-        QColor(0xbc, 0xbd, 0x22)};
+    static const QColor colors[] = {QColor(0xd6, 0x27, 0x28), QColor(0x1f, 0x77, 0xb4),
+                                    QColor(0x2c, 0xa0, 0x2c), QColor(0xff, 0x7f, 0x0e),
+                                    QColor(0x94, 0x67, 0xbd), QColor(0x8c, 0x56, 0x4b),
+                                    QColor(0xe3, 0x77, 0xc2), QColor(0x17, 0xbe, 0xcf),
+                                    QColor(0x7f, 0x7f, 0x7f), QColor(0xbc, 0xbd, 0x22)};
     return colors[size_t(series) % (sizeof colors / sizeof colors[0])];
 }
 
@@ -117,7 +117,8 @@ void ChartPainter::layout(const QRect& area, const ChartView& view)
     for (Lane& lane : m_lanes) {
         int height = RelayLaneHeight;
         if (lane.kind != LaneKind::Relay)
-            height = weights > 0 ? free * (lane.kind == LaneKind::Temperature ? 3 : 1) / weights : 0;
+            height =
+                weights > 0 ? free * (lane.kind == LaneKind::Temperature ? 3 : 1) / weights : 0;
         lane.rect = QRect(m_plot.left(), y + LaneGap, m_plot.width(), height);
         y += height + LaneGap;
     }
@@ -232,13 +233,13 @@ void ChartPainter::paintLane(QPainter& painter, const Lane& lane) const
             if (y < lane.rect.top() + metrics.height() / 2)
                 continue; // room for the unit above the axis
             painter.setPen(Qt::black);
-            painter.drawText(QRect(m_area.left(), y - metrics.height() / 2, LeftMargin - 6,
-                                   metrics.height()),
-                             Qt::AlignRight | Qt::AlignVCenter, shownNumber(v, step));
+            painter.drawText(
+                QRect(m_area.left(), y - metrics.height() / 2, LeftMargin - 6, metrics.height()),
+                Qt::AlignRight | Qt::AlignVCenter, shownNumber(v, step));
         }
-        painter.drawText(QRect(m_area.left(), lane.rect.top() - LaneGap, LeftMargin - 6,
-                               metrics.height()),
-                         Qt::AlignRight | Qt::AlignTop, laneTitle(lane));
+        painter.drawText(
+            QRect(m_area.left(), lane.rect.top() - LaneGap, LeftMargin - 6, metrics.height()),
+            Qt::AlignRight | Qt::AlignTop, laneTitle(lane));
     }
 
     // Series, clipped to the lane.
@@ -290,10 +291,10 @@ void ChartPainter::paintLane(QPainter& painter, const Lane& lane) const
 
 std::vector<qint64> ChartPainter::timeTicks(const QFontMetrics& metrics, qint64* stepOut) const
 {
-    static const qint64 steps[] = {1000,     2000,     5000,     10000,     15000,     30000,
-                                   60000,    120000,   300000,   600000,    900000,    1800000,
-                                   3600000,  7200000,  10800000, 21600000,  43200000,  86400000,
-                                   172800000, 604800000, 1209600000, 2592000000LL, 7776000000LL};
+    static const qint64 steps[] = {
+        1000,     2000,     5000,      10000,     15000,      30000,        60000,       120000,
+        300000,   600000,   900000,    1800000,   3600000,    7200000,      10800000,    21600000,
+        43200000, 86400000, 172800000, 604800000, 1209600000, 2592000000LL, 7776000000LL};
     const qint64 span = m_view.t1 - m_view.t0;
     const int labelWidth = metrics.horizontalAdvance(QStringLiteral("0000-00-00")) + 16;
     qint64 step = steps[std::size(steps) - 1];
@@ -341,18 +342,21 @@ void ChartPainter::paintTimeAxis(QPainter& painter) const
             painter.drawText(label, Qt::AlignHCenter | Qt::AlignTop, timeText(tick, step));
     }
     // The range shown, from its first to its last moment.
-    const QString range = QDateTime::fromMSecsSinceEpoch(m_view.t0).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
-                          QStringLiteral(" \u2013 ") +
-                          QDateTime::fromMSecsSinceEpoch(m_view.t1).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    const QString range =
+        QDateTime::fromMSecsSinceEpoch(m_view.t0).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
+        QStringLiteral(" \u2013 ") +
+        QDateTime::fromMSecsSinceEpoch(m_view.t1).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     painter.setPen(Qt::darkGray);
-    painter.drawText(QRect(m_plot.left(), y + 5 + metrics.height(), m_plot.width(), metrics.height()),
-                     Qt::AlignRight | Qt::AlignTop, range);
+    painter.drawText(
+        QRect(m_plot.left(), y + 5 + metrics.height(), m_plot.width(), metrics.height()),
+        Qt::AlignRight | Qt::AlignTop, range);
 }
 
 QStringList ChartPainter::readout(qint64 time) const
 {
     QStringList lines;
-    lines.append(QDateTime::fromMSecsSinceEpoch(time).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    lines.append(
+        QDateTime::fromMSecsSinceEpoch(time).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
     const std::optional<qint64> index = m_data.nearestIndex(time);
     for (int s = 0; s < m_data.seriesCount(); ++s) {
         const ChartSeries series = m_data.series(s);
@@ -360,11 +364,12 @@ QStringList ChartPainter::readout(qint64 time) const
         if (index) {
             const qint32 canonical = m_data.valueAt(s, *index);
             if (canonical != MissingValue) {
-                value = series.kind == FieldKind::Relay
-                            ? (canonical ? QStringLiteral("on") : QStringLiteral("off"))
-                            : valueFileText(series.kind, canonical, m_units) +
-                                  (series.kind == FieldKind::Duration ? QString()
-                                                                      : unitText(series.kind, m_units));
+                value =
+                    series.kind == FieldKind::Relay
+                        ? (canonical ? QStringLiteral("on") : QStringLiteral("off"))
+                        : valueFileText(series.kind, canonical, m_units) +
+                              (series.kind == FieldKind::Duration ? QString()
+                                                                  : unitText(series.kind, m_units));
             }
         }
         lines.append(series.name + QStringLiteral(": ") + value);

@@ -137,8 +137,8 @@ void ChartWidget::wheelEvent(QWheelEvent* event)
     // Zoom the time axis around the pointer: a notch is a factor of 1.25.
     const double factor = std::pow(1.25, -steps);
     const qint64 span = m_view.t1 - m_view.t0;
-    const qint64 newSpan = std::clamp(qint64(std::llround(double(span) * factor)), ShortestSpan,
-                                      LongestSpan);
+    const qint64 newSpan =
+        std::clamp(qint64(std::llround(double(span) * factor)), ShortestSpan, LongestSpan);
     const double f = std::clamp(event->position().x() / std::max(1, width()), 0.0, 1.0);
     const qint64 anchor = m_view.t0 + qint64(f * double(span));
     if (m_following) {

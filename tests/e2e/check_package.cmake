@@ -1,7 +1,7 @@
 # Builds the Debian package from a build tree into a scratch folder and checks that it
-# holds both programs, the desktop entry and the icon, the recorder's service files and
-# the script that makes its user, and that its dependencies were worked out from the
-# linked libraries.
+# holds both programs, the desktop entry, the icon, the recorder's service files and the
+# script that makes its user, and a machine-readable copyright file naming the licence, and
+# that its dependencies were worked out from the linked libraries.
 # Run with -DCPACK=<cpack> -DCONFIG=<build>/CPackConfig.cmake -DWORK=<scratch folder>.
 foreach(var CPACK CONFIG WORK)
   if(NOT ${var})
@@ -24,9 +24,10 @@ if(NOT status EQUAL 0)
   message(FATAL_ERROR "dpkg-deb -c failed:\n${listing}")
 endif()
 set(missing "")
-foreach(path usr/bin/kelvaro usr/bin/kelvaro-board-sim
+foreach(path usr/bin/kelvaro usr/bin/kelvaro-recorder usr/bin/kelvaro-board-sim
              usr/share/applications/kelvaro.desktop
-             usr/share/icons/hicolor/scalable/apps/kelvaro.svg)
+             usr/share/icons/hicolor/scalable/apps/kelvaro.svg
+             usr/share/doc/kelvaro/copyright)
   # Each entry ends the line: "usr/bin/kelvaro" must not match "usr/bin/kelvaro-board-sim".
   string(REGEX MATCH " \\./${path}\n" found "${listing}")
   if(NOT found)
@@ -56,6 +57,55 @@ execute_process(COMMAND dpkg-deb -I "${packages}" postinst RESULT_VARIABLE statu
                 OUTPUT_VARIABLE postinst ERROR_VARIABLE postinst)
 if(NOT status EQUAL 0 OR NOT postinst MATCHES "systemd-sysusers[^\n]* kelvaro\\.conf")
   message(FATAL_ERROR "the package's postinst does not make the user:\n${postinst}")
+endif()
+
+# The copyright file in Debian's machine-readable format (DEP-5): a header paragraph naming
+# the format, a "Files: *" paragraph with its copyright holders and licence, and the text
+# of every licence a Files paragraph only names in a stand-alone License paragraph.
+set(root "${WORK}/tree")
+file(READ "${root}/usr/share/doc/kelvaro/copyright" copyright)
+# Semicolons and brackets would confuse CMake's lists; the checks never look at them.
+string(REGEX REPLACE "[][;]" "_" paragraphs "${copyright}")
+string(REGEX REPLACE "\n\n+" ";" paragraphs "${paragraphs}")
+list(POP_FRONT paragraphs header)
+if(NOT header MATCHES "^Format: https?://www\\.debian\\.org/doc/packaging-manuals/copyright-format/1\\.0/?\n")
+  message(FATAL_ERROR "the copyright file does not start with DEP-5's Format line:\n${copyright}")
+endif()
+set(named "")
+set(texts "")
+set(all_files FALSE)
+foreach(paragraph IN LISTS paragraphs)
+  string(REGEX MATCH "(^|\n)License: ([^\n]*)" line "${paragraph}")
+  if(NOT line)
+    message(FATAL_ERROR "a paragraph of the copyright file has no License field:\n${paragraph}")
+  endif()
+  set(license "${CMAKE_MATCH_2}")
+  if(paragraph MATCHES "^Files: ")
+    if(NOT paragraph MATCHES "\nCopyright: [^\n]*[0-9][0-9][0-9][0-9] [^\n]")
+      message(FATAL_ERROR "a Files paragraph has no Copyright field with a year and a holder:\n${paragraph}")
+    endif()
+    if(paragraph MATCHES "^Files: \\*\n")
+      set(all_files TRUE)
+      set(all_files_license "${license}")
+    endif()
+    list(APPEND named "${license}")
+  elseif(paragraph MATCHES "^License: [^\n]+\n [^\n]")
+    list(APPEND texts "${license}")
+  else()
+    message(FATAL_ERROR "a paragraph of the copyright file is neither Files nor License with its text:\n${paragraph}")
+  endif()
+endforeach()
+if(NOT all_files OR NOT all_files_license STREQUAL "GPL-3+")
+  message(FATAL_ERROR "the copyright file has no \"Files: *\" paragraph under GPL-3+:\n${copyright}")
+endif()
+foreach(license IN LISTS named)
+  list(FIND texts "${license}" index)
+  if(index EQUAL -1)
+    message(FATAL_ERROR "the copyright file names licence ${license} without its text")
+  endif()
+endforeach()
+if(NOT copyright MATCHES "/usr/share/common-licenses/GPL-3\"")
+  message(FATAL_ERROR "the copyright file does not point to /usr/share/common-licenses/GPL-3")
 endif()
 
 execute_process(COMMAND dpkg-deb -f "${packages}" Depends RESULT_VARIABLE status

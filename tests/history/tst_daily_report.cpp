@@ -46,15 +46,16 @@ private Q_SLOTS:
             << QByteArray("d,00:00:01,0,1,0\nd,00:00:02,0,0,0\nd,00:00:03,0,0,0\n") << three
             << false << QByteArray("2026-12-07,3,0,0.00,0.00,0.00,0.333,0,0.00,0");
         QTest::newRow("line cut short and text in a number are skipped")
-            << QByteArray("d,00:00:01,100,1,5\r\nd,00:00:02,abc,1,5\r\nd,00:00:03,300,0,7\r\nd,00:0")
+            << QByteArray(
+                   "d,00:00:01,100,1,5\r\nd,00:00:02,abc,1,5\r\nd,00:00:03,300,0,7\r\nd,00:0")
             << three << false << QByteArray("2026-12-07,4,2,1.00,2.00,3.00,0.500,5,6.00,7");
         QTest::newRow("too few columns are skipped")
             << QByteArray("d,00:00:01,100,1,5\nd,00:00:02,200,1\nd,00:00:03,300,0,7\n") << three
             << false << QByteArray("2026-12-07,3,1,1.00,2.00,3.00,0.500,5,6.00,7");
-        QTest::newRow("empty file") << QByteArray() << three << false
-                                    << QByteArray("2026-12-07,0,0,,,,,,,");
-        QTest::newRow("nothing usable") << QByteArray("garbage\r\n") << three << false
-                                        << QByteArray("2026-12-07,1,1,,,,,,,");
+        QTest::newRow("empty file")
+            << QByteArray() << three << false << QByteArray("2026-12-07,0,0,,,,,,,");
+        QTest::newRow("nothing usable")
+            << QByteArray("garbage\r\n") << three << false << QByteArray("2026-12-07,1,1,,,,,,,");
         QTest::newRow("a day with fewer columns than the settings name")
             << QByteArray("d,00:00:01,100,1\nd,00:00:02,300,1\n") << three << false
             << QByteArray("2026-12-07,2,0,1.00,2.00,3.00,1.000,,,");
@@ -85,8 +86,8 @@ private Q_SLOTS:
             << QByteArray() << QStringList{Actual, Relay}
             << QByteArray("date,lines,skipped,Actual Temperature (i16) min,Actual Temperature "
                           "(i16) mean,Actual Temperature (i16) max,Relay Status on");
-        QTest::newRow("nothing logged") << QByteArray() << QStringList{}
-                                        << QByteArray("date,lines,skipped");
+        QTest::newRow("nothing logged")
+            << QByteArray() << QStringList{} << QByteArray("date,lines,skipped");
         QTest::newRow("a day with more columns than the settings name")
             << QByteArray("d,00:00:01,1,2\nd,00:00:02,3,4\n") << QStringList{Counter}
             << QByteArray("date,lines,skipped,Counter_2sec (l08) min,Counter_2sec (l08) mean,"
@@ -106,8 +107,9 @@ private Q_SLOTS:
         // of three; that one is skipped, not mixed in.
         const QByteArray bytes("d,11:59:58,1,9,9\nd,12:00:00,10,20\nd,12:00:02,30,40\n"
                                "d,12:00:04,50,60\nd,12:00:06,70,80\n");
-        const DaySummary day = summariseLogDay(std::string_view(bytes.constData(), size_t(bytes.size())),
-                                               columnKinds({Counter, Counter, Counter}));
+        const DaySummary day =
+            summariseLogDay(std::string_view(bytes.constData(), size_t(bytes.size())),
+                            columnKinds({Counter, Counter, Counter}));
         QCOMPARE(day.lines, 5);
         QCOMPARE(day.used, 4);
         QCOMPARE(day.skipped, 1);

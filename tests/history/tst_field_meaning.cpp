@@ -19,15 +19,15 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<FieldKind>("kind");
-        QTest::newRow("actual temperature") << QStringLiteral("Actual Temperature (i16)")
-                                            << FieldKind::Temperature;
-        QTest::newRow("set-point with (P)") << QStringLiteral("Setpoint Low (P) (i16)")
-                                            << FieldKind::Temperature;
-        QTest::newRow("hysteresis byte") << QStringLiteral("Lower Hysterisis (h08)")
-                                         << FieldKind::Hysteresis;
+        QTest::newRow("actual temperature")
+            << QStringLiteral("Actual Temperature (i16)") << FieldKind::Temperature;
+        QTest::newRow("set-point with (P)")
+            << QStringLiteral("Setpoint Low (P) (i16)") << FieldKind::Temperature;
+        QTest::newRow("hysteresis byte")
+            << QStringLiteral("Lower Hysterisis (h08)") << FieldKind::Hysteresis;
         QTest::newRow("relay") << QStringLiteral("Relay Status (h08)") << FieldKind::Relay;
-        QTest::newRow("relay time") << QStringLiteral("Actual Time Off (u16)")
-                                    << FieldKind::Duration;
+        QTest::newRow("relay time")
+            << QStringLiteral("Actual Time Off (u16)") << FieldKind::Duration;
         QTest::newRow("delay") << QStringLiteral("Set. Time Delay (P) (u16)")
                                << FieldKind::Duration;
         QTest::newRow("counter") << QStringLiteral("Counter_2sec (l08)") << FieldKind::Number;
@@ -50,30 +50,31 @@ private Q_SLOTS:
         QTest::addColumn<QString>("text");
         QTest::newRow("24.68 C") << FieldKind::Temperature << 2468 << false << 10000
                                  << QStringLiteral("24.68");
-        QTest::newRow("word 65300 is -2.36 C") << FieldKind::Temperature << 65300 << false << 10000
-                                               << QStringLiteral("-2.36");
-        QTest::newRow("word 65300 in F") << FieldKind::Temperature << 65300 << true << 10000
-                                         << QStringLiteral("27.75");
-        QTest::newRow("-6.00 C word") << FieldKind::Temperature << 64936 << false << 10000
-                                      << QStringLiteral("-6.00");
-        QTest::newRow("23.45 C in F") << FieldKind::Temperature << 2345 << true << 10000
-                                      << QStringLiteral("74.21");
+        QTest::newRow("word 65300 is -2.36 C")
+            << FieldKind::Temperature << 65300 << false << 10000 << QStringLiteral("-2.36");
+        QTest::newRow("word 65300 in F")
+            << FieldKind::Temperature << 65300 << true << 10000 << QStringLiteral("27.75");
+        QTest::newRow("-6.00 C word")
+            << FieldKind::Temperature << 64936 << false << 10000 << QStringLiteral("-6.00");
+        QTest::newRow("23.45 C in F")
+            << FieldKind::Temperature << 2345 << true << 10000 << QStringLiteral("74.21");
         QTest::newRow("zero") << FieldKind::Temperature << 0 << false << 10000
-                                              << QStringLiteral("0.00");
+                              << QStringLiteral("0.00");
         QTest::newRow("hysteresis 0.50 in F keeps the offset")
             << FieldKind::Hysteresis << 50 << true << 10000 << QStringLiteral("32.90");
         QTest::newRow("hysteresis byte 200 is not signed")
             << FieldKind::Hysteresis << 200 << false << 10000 << QStringLiteral("2.00");
         QTest::newRow("relay on") << FieldKind::Relay << 1 << false << 10000 << QStringLiteral("1");
-        QTest::newRow("relay any nonzero is on") << FieldKind::Relay << 7 << false << 10000
-                                                 << QStringLiteral("1");
-        QTest::newRow("relay off") << FieldKind::Relay << 0 << false << 10000 << QStringLiteral("0");
-        QTest::newRow("30 ticks nominal") << FieldKind::Duration << 30 << false << 10000
-                                          << QStringLiteral("1:00");
-        QTest::newRow("30 ticks on a slow clock") << FieldKind::Duration << 30 << false << 9677
-                                                  << QStringLiteral("1:02");
-        QTest::newRow("number as logged") << FieldKind::Number << 65300 << true << 10000
-                                          << QStringLiteral("65300");
+        QTest::newRow("relay any nonzero is on")
+            << FieldKind::Relay << 7 << false << 10000 << QStringLiteral("1");
+        QTest::newRow("relay off")
+            << FieldKind::Relay << 0 << false << 10000 << QStringLiteral("0");
+        QTest::newRow("30 ticks nominal")
+            << FieldKind::Duration << 30 << false << 10000 << QStringLiteral("1:00");
+        QTest::newRow("30 ticks on a slow clock")
+            << FieldKind::Duration << 30 << false << 9677 << QStringLiteral("1:02");
+        QTest::newRow("number as logged")
+            << FieldKind::Number << 65300 << true << 10000 << QStringLiteral("65300");
     }
     void valueFileText()
     {

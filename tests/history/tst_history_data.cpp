@@ -38,14 +38,12 @@ private Q_SLOTS:
         QTest::addColumn<QDate>("date");
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<qint64>("stepSeconds");
-        QTest::newRow("ordinary day") << QDate(2026, 1, 10)
-                                      << QByteArray("d,01:59:59,1\r\nd,03:00:00,2\r\n") << 3601LL;
-        QTest::newRow("clock moves forward at 02:00") << QDate(2026, 3, 29)
-                                                      << QByteArray("d,01:59:59,1\r\nd,03:00:00,2\r\n")
-                                                      << 1LL;
-        QTest::newRow("clock moves back at 03:00") << QDate(2026, 10, 25)
-                                                   << QByteArray("d,01:59:59,1\r\nd,03:00:00,2\r\n")
-                                                   << 7201LL;
+        QTest::newRow("ordinary day")
+            << QDate(2026, 1, 10) << QByteArray("d,01:59:59,1\r\nd,03:00:00,2\r\n") << 3601LL;
+        QTest::newRow("clock moves forward at 02:00")
+            << QDate(2026, 3, 29) << QByteArray("d,01:59:59,1\r\nd,03:00:00,2\r\n") << 1LL;
+        QTest::newRow("clock moves back at 03:00")
+            << QDate(2026, 10, 25) << QByteArray("d,01:59:59,1\r\nd,03:00:00,2\r\n") << 7201LL;
     }
     void localTimes()
     {
@@ -68,8 +66,8 @@ private Q_SLOTS:
     void changedColumnsBetweenDays()
     {
         std::vector<HistoryData::Day> days;
-        days.push_back(dayOf(QDate(2026, 1, 10), "d,10:00:00,2468,1\nd,10:00:02,65300,0\n",
-                             {Actual, Relay}));
+        days.push_back(
+            dayOf(QDate(2026, 1, 10), "d,10:00:00,2468,1\nd,10:00:02,65300,0\n", {Actual, Relay}));
         days.push_back(dayOf(QDate(2026, 1, 11), "d,10:00:00,100,1,7\n", {Actual, Relay}));
         const HistoryData data(std::move(days), {Actual, Relay});
         QCOMPARE(data.seriesCount(), 3);
@@ -89,11 +87,13 @@ private Q_SLOTS:
         days.push_back(dayOf(QDate(2026, 1, 10),
                              "d,10:00:00,2468,1,30\nd,10:00:02,65300,0,31\nd,10:00:04,1,0,0\n",
                              {Actual, Relay, QStringLiteral("Actual Time On (u16)")}));
-        const HistoryData data(std::move(days), {Actual, Relay, QStringLiteral("Actual Time On (u16)")});
+        const HistoryData data(std::move(days),
+                               {Actual, Relay, QStringLiteral("Actual Time On (u16)")});
         const qint64 t0 = QDateTime(QDate(2026, 1, 10), QTime(10, 0, 0)).toMSecsSinceEpoch();
         // The last line lies outside the range: not exported.
         QCOMPARE(chartCsv(data, t0, t0 + 2000, ValueUnits{true, 9677}),
-                 QByteArray("time,Actual Temperature (i16) [\xC2\xB0""F],Relay Status (h08) [on=1],"
+                 QByteArray("time,Actual Temperature (i16) [\xC2\xB0"
+                            "F],Relay Status (h08) [on=1],"
                             "Actual Time On (u16) [m:ss]\r\n"
                             "2026-01-10 10:00:00,76.42,1,1:02\r\n"
                             "2026-01-10 10:00:02,27.75,0,1:04\r\n"));
@@ -108,9 +108,10 @@ private Q_SLOTS:
         file.write("10-01-2026,10:00:00,2468\r\n");
         file.close();
         QStringList errors;
-        const auto data = HistoryData::load(
-            {{QDate(2026, 1, 10), good}, {QDate(2026, 1, 11), dir.filePath(QStringLiteral("none.txt"))}},
-            {Actual}, 2, &errors);
+        const auto data =
+            HistoryData::load({{QDate(2026, 1, 10), good},
+                               {QDate(2026, 1, 11), dir.filePath(QStringLiteral("none.txt"))}},
+                              {Actual}, 2, &errors);
         QCOMPARE(data->days().size(), size_t(1));
         QCOMPARE(data->totalLines(), 1);
         QCOMPARE(errors.size(), 1);

@@ -87,7 +87,8 @@ private Q_SLOTS:
         const qint64 t1 = 81234 * 2000 + 5;
         const qint64 begin = lowerBoundTime(s, 0, 100000, t0) - 1;
         const qint64 end = lowerBoundTime(s, 0, 100000, t1) + 1;
-        const std::vector<ChartColumn> columns = foldColumns(summary, s, begin, end, t0, t1, 640, 5000);
+        const std::vector<ChartColumn> columns =
+            foldColumns(summary, s, begin, end, t0, t1, 640, 5000);
         QVERIFY(columns.size() <= 642);
         qint32 lo = std::numeric_limits<qint32>::max();
         qint32 hi = std::numeric_limits<qint32>::min();

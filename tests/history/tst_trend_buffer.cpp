@@ -42,10 +42,10 @@ private Q_SLOTS:
         QTest::newRow("lower set-point -6.00") << int(TrendBuffer::Lower) << block(0) << -600;
         QTest::newRow("low raising") << int(TrendBuffer::LowRising) << block(0) << 2300;
         QTest::newRow("low falling") << int(TrendBuffer::LowFalling) << block(0) << 2100;
-        QTest::newRow("relay on is the high byte") << int(TrendBuffer::Relay) << block(0, 0x0105)
-                                                   << 1;
-        QTest::newRow("counter alone is relay off") << int(TrendBuffer::Relay) << block(0, 0x00FF)
-                                                    << 0;
+        QTest::newRow("relay on is the high byte")
+            << int(TrendBuffer::Relay) << block(0, 0x0105) << 1;
+        QTest::newRow("counter alone is relay off")
+            << int(TrendBuffer::Relay) << block(0, 0x00FF) << 0;
     }
     void seriesValue()
     {

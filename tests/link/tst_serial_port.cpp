@@ -1,7 +1,7 @@
-#include "support/board_line.h"
 #include "link/link_protocol.h"
 #include "link/port_naming.h"
 #include "link/serial_port.h"
+#include "support/board_line.h"
 #include "support/recording_handler.h"
 #include "support/unprivileged.h"
 
