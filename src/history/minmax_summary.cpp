@@ -27,8 +27,11 @@ MinMaxSummary::MinMaxSummary(qint64 capacity) : m_capacity(capacity)
     m_levels.resize(Levels);
     m_open.resize(Levels);
     if (m_capacity > 0) {
-        for (int level = 1; level <= Levels; ++level)
-            m_levels[size_t(level - 1)].resize(size_t(m_capacity / blockSize(level) + 2));
+        // Ring sizes are fixed here; the rings fill as blocks complete (see append).
+        for (int level = 1; level <= Levels; ++level) {
+            m_ringSizes[size_t(level - 1)] = m_capacity / blockSize(level) + 2;
+            m_levels[size_t(level - 1)].reserve(size_t(m_ringSizes[size_t(level - 1)]));
+        }
     }
 }
 
@@ -52,10 +55,15 @@ void MinMaxSummary::append(qint64 index, qint64 time, qint32 value)
             return;
         std::vector<SummaryEntry>& ring = m_levels[size_t(level - 1)];
         const qint64 block = index / size;
-        if (m_capacity > 0)
-            ring[size_t(block % qint64(ring.size()))] = open;
-        else
+        if (m_capacity > 0) {
+            const auto position = size_t(block % m_ringSizes[size_t(level - 1)]);
+            if (position == ring.size())
+                ring.push_back(open);
+            else
+                ring[position] = open;
+        } else {
             ring.push_back(open);
+        }
         done = open;
         open = SummaryEntry{};
     }
@@ -75,7 +83,7 @@ const SummaryEntry& MinMaxSummary::entry(int level, qint64 block) const
 {
     const std::vector<SummaryEntry>& ring = m_levels[size_t(level - 1)];
     if (m_capacity > 0)
-        return ring[size_t(block % qint64(ring.size()))];
+        return ring[size_t(block % m_ringSizes[size_t(level - 1)])];
     return ring[size_t(block)];
 }
 

@@ -5,6 +5,7 @@
 
 #include <QtGlobal>
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -54,6 +55,7 @@ private:
     qint64 m_capacity = 0;
     std::vector<std::vector<SummaryEntry>> m_levels; // index 0 is level 1
     std::vector<SummaryEntry> m_open;                // the block being filled, per level
+    std::array<qint64, Levels> m_ringSizes{};        // with a capacity: each level's ring
 };
 
 // One pixel column of a folded series.

@@ -4,10 +4,12 @@
 
 namespace kelvaro {
 
-TrendBuffer::TrendBuffer(qint64 capacity)
-    : m_capacity(std::max<qint64>(capacity, 1)), m_times(size_t(m_capacity)),
-      m_values(size_t(m_capacity))
+TrendBuffer::TrendBuffer(qint64 capacity) : m_capacity(std::max<qint64>(capacity, 1))
 {
+    // Reserved, not filled: the memory becomes resident as blocks arrive, so a program
+    // that runs for an hour does not carry a day's worth of samples.
+    m_times.reserve(size_t(m_capacity));
+    m_values.reserve(size_t(m_capacity));
     m_summaries.reserve(SeriesCount);
     for (int s = 0; s < SeriesCount; ++s)
         m_summaries.emplace_back(m_capacity);
@@ -66,6 +68,10 @@ void TrendBuffer::append(const QDateTime& time, const std::array<qint32, Registe
             t = std::max(t, last);
     }
     const qint64 index = m_end++;
+    if (slot(index) == m_times.size()) { // still filling the ring for the first time
+        m_times.push_back(t);
+        m_values.emplace_back();
+    }
     m_times[slot(index)] = t;
     std::array<qint16, SeriesCount>& values = m_values[slot(index)];
     for (int s = 0; s < SeriesCount; ++s) {
