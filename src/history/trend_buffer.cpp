@@ -59,7 +59,12 @@ ChartSeries TrendBuffer::series(int index) const
 
 void TrendBuffer::append(const QDateTime& time, const std::array<qint32, RegisterCount>& words)
 {
-    qint64 t = time.toMSecsSinceEpoch();
+    append(time.toMSecsSinceEpoch(), words);
+}
+
+void TrendBuffer::append(qint64 msecsSinceEpoch, const std::array<qint32, RegisterCount>& words)
+{
+    qint64 t = msecsSinceEpoch;
     if (m_end > m_first) {
         const qint64 last = timeAt(m_end - 1);
         if (t < last - 60000)

@@ -36,6 +36,8 @@ public:
     // capacity, are dropped. A clock set back by more than a minute starts the trend
     // anew; a smaller step back is held at the last time, so times never decrease.
     void append(const QDateTime& time, const std::array<qint32, RegisterCount>& words);
+    // The same at `msecsSinceEpoch` (UTC milliseconds): no time-zone work per block.
+    void append(qint64 msecsSinceEpoch, const std::array<qint32, RegisterCount>& words);
     void clear();
 
     qint64 capacity() const { return m_capacity; }

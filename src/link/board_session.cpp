@@ -29,7 +29,7 @@ TrendBuffer& BoardSession::keepTrend()
     if (!m_trend) {
         m_trend = std::make_unique<TrendBuffer>();
         connect(&m_link, &BoardLink::blockReceived, this, [this] {
-            m_trend->append(QDateTime::currentDateTime(), m_state.registers.Reg_Words);
+            m_trend->append(QDateTime::currentMSecsSinceEpoch(), m_state.registers.Reg_Words);
             Q_EMIT trendAppended();
         });
     }
