@@ -1,6 +1,7 @@
 // The shipped pieces as an operator runs them: the demo's settings from scripts/run, the
 // real kelvaro executable and the real simulated board in a folder of their own.
 
+#include "app/recorder_settings.h"
 #include "board_sim_process.h"
 #include "store/settings_file.h"
 
@@ -53,25 +54,8 @@ void TestE2eProgram::demoSettings_areWhatTheProgramWouldWrite()
     QVERIFY2(error.isEmpty(), qPrintable(error));
     const QByteArray bytes = readFile(dir.filePath(SettingsFileName));
 
-    Settings_Record expected;
-    expected.Comm_Port = 1;
-    expected.Comm_Baud = 9600;
-    expected.Comm_DTR = true;
-    expected.Ntc_T0 = 4850;
-    expected.Ntc_R0 = LooseValue::number(4540);
-    expected.Ntc_MinTH = LooseValue::number(-6);
-    expected.Ntc_MaxTH = 46;
-    expected.Ntc_R25 = LooseValue::number(10000);
-    expected.Ntc_B = LooseValue::number(4300);
-    expected.Timer_SetTimeOn = LooseValue::number(60);
-    expected.Timer_ActTimeOn = 60;
-    expected.Timer_CalValue = LooseValue::number(10000);
-    expected.Log_Active = LooseValue::number(1);
-    expected.Log_NameFormat = LooseValue::text(QStringLiteral("DD-MM-YYYY"));
-    expected.Log_Fields.fill(LooseValue::text(QStringLiteral("None")));
-    expected.Log_Fields[0] = LooseValue::text(QStringLiteral("Actual Temperature (i16)"));
-    expected.Log_Fields[1] = LooseValue::text(QStringLiteral("Relay Status (h08)"));
-    expected.Log_Event = LooseValue::text(QStringLiteral("On Counter Change"));
+    // The demo's settings are the recorder's starting settings: one starting point.
+    const Settings_Record expected = recorderStartSettings();
     // Byte for byte the file the program writes for these settings: 42 lines, CR LF.
     QCOMPARE(bytes, settingsFileBytes(expected).value());
     Settings_Record loaded;
