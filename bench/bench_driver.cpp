@@ -541,6 +541,8 @@ struct Paths
     std::string host;
     std::string floor;
     std::string benchCore;
+    // False for a host without a window (kelvaro-recorder): no paint is waited for.
+    bool hostPaints = true;
 };
 
 struct StartUp
@@ -555,7 +557,8 @@ struct StartUp
 class Peer
 {
 public:
-    Peer(const Paths& paths, bool isHost) : m_line(m_folder.path()), m_isHost(isHost)
+    Peer(const Paths& paths, bool isHost)
+        : m_line(m_folder.path()), m_isHost(isHost), m_waitForPaint(isHost && paths.hostPaints)
     {
         if (isHost) {
             writeSettings(m_folder.path());
@@ -585,7 +588,7 @@ private:
         std::optional<Ns> answeredAt;
         std::optional<Ns> paintedAt;
         const Ns deadline = spawnedAt + 30 * Second;
-        while (!answeredAt || (m_isHost && !paintedAt)) {
+        while (!answeredAt || (m_waitForPaint && !paintedAt)) {
             if (now() > deadline || !child.running())
                 die(std::string(m_isHost ? "kelvaro-bench-host" : "min_responder") +
                     " did not start:\n" + child.errorText());
@@ -609,13 +612,13 @@ private:
                     ++polls;
                 }
             }
-            if (m_isHost && !paintedAt)
+            if (m_waitForPaint && !paintedAt)
                 paintedAt = child.moment("paint");
         }
         m_startUp.toAnswer = *answeredAt - spawnedAt;
         m_startUp.polls = polls;
         if (m_isHost) {
-            m_startUp.toPaint = *paintedAt - spawnedAt;
+            m_startUp.toPaint = paintedAt ? *paintedAt - spawnedAt : 0;
             m_startUp.toMain = child.moment("main").value_or(spawnedAt) - spawnedAt;
         }
         m_line.drain(20 * Millisecond);
@@ -624,6 +627,7 @@ private:
     TempFolder m_folder;
     Line m_line;
     bool m_isHost;
+    bool m_waitForPaint;
     std::optional<Child> m_child;
     StartUp m_startUp;
 };
@@ -741,6 +745,8 @@ std::string ownDirectory()
         "  --runs N               latency and start-up runs (5)\n"
         "  --throughput-runs N    throughput and paced runs (3)\n"
         "  --resource-runs N      resource runs (3)\n"
+        "  --line-host            the host is kelvaro-recorder (the line path without a\n"
+        "                         window) instead of the window program\n"
         "  --host PATH, --floor PATH, --bench-core PATH   the programs used\n"
         "                         (default: beside this driver)\n");
     std::exit(status);
@@ -765,6 +771,11 @@ Options parseOptions(int argc, char* argv[])
         const std::string& a = args[i];
         if (a == "--quick")
             continue;
+        if (a == "--line-host") {
+            o.paths.host = here + "/../src/app/kelvaro-recorder";
+            o.paths.hostPaints = false;
+            continue;
+        }
         if (a == "--help")
             usage(0);
         if (i + 1 >= args.size())

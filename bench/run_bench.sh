@@ -3,6 +3,7 @@
 # driver and bench_core in build/bench (Release), then plays the board against the program
 # and against the floor and prints one table on stdout (progress goes to stderr).
 # Usage: bench/run_bench.sh [--quick] [--seconds S] [driver options; --help lists them]
+#        --line-host measures kelvaro-recorder, the line path without any window
 # A full run takes about ten minutes; --quick about one.
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
@@ -12,6 +13,7 @@ build="$top/build/bench"
   kelvaro_install_deps
   echo "== Configuring and building the benchmark (Release, $build)"
   cmake --preset default -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build "$build" --target bench_core kelvaro-bench-host kelvaro-bench-driver min_responder
+  cmake --build "$build" --target bench_core kelvaro-bench-host kelvaro-recorder kelvaro-bench-driver \
+    min_responder
 } >&2
 exec "$build/bench/kelvaro-bench-driver" "$@"
