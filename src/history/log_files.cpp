@@ -39,29 +39,38 @@ std::optional<QDate> logDateFromFileName(const QString& pattern, const QString& 
     int day = -1;
     qsizetype pos = 0;
     for (qsizetype i = 0; i < p.size();) {
-        const QStringView rest = p.sliced(i);
+        qsizetype length = 0;
+        const LogDateToken token = logDateToken(p.sliced(i), &length);
         int* target = nullptr;
         int digits = 0;
         bool flexible = false;
-        if (rest.startsWith(u"YYYY") || rest.startsWith(u"yyyy")) {
-            target = &year, digits = 4, i += 4;
-        } else if (rest.startsWith(u"YY")) {
-            target = &year, digits = 2, i += 2;
-        } else if (rest.startsWith(u"DD") || rest.startsWith(u"dd")) {
-            target = &day, digits = 2, i += 2;
-        } else if (rest.startsWith(u"D")) {
-            target = &day, flexible = true, i += 1;
-        } else if (rest.startsWith(u"MM") || rest.startsWith(u"mm")) {
-            target = &month, digits = 2, i += 2;
-        } else if (rest.startsWith(u"M")) {
-            target = &month, flexible = true, i += 1;
-        } else {
+        switch (token) {
+        case LogDateToken::Year4:
+            target = &year, digits = 4;
+            break;
+        case LogDateToken::Year2:
+            target = &year, digits = 2;
+            break;
+        case LogDateToken::Day2:
+            target = &day, digits = 2;
+            break;
+        case LogDateToken::Day:
+            target = &day, flexible = true;
+            break;
+        case LogDateToken::Month2:
+            target = &month, digits = 2;
+            break;
+        case LogDateToken::Month:
+            target = &month, flexible = true;
+            break;
+        case LogDateToken::Literal:
             if (pos >= text.size() || text[pos] != p[i])
                 return std::nullopt;
             ++pos;
             ++i;
             continue;
         }
+        i += length;
         const int value = readNumber(text, pos, digits, flexible);
         if (value < 0)
             return std::nullopt;

@@ -223,6 +223,31 @@ AppendOutcome appendAll(int fd, QByteArrayView bytes)
 
 #endif
 
+LogDateToken logDateToken(QStringView rest, qsizetype* length)
+{
+    struct Token
+    {
+        QStringView text;
+        LogDateToken token;
+    };
+    // Longest first, so "YYYY" is not read as two "YY" and "DD" not as two "D".
+    static constexpr Token tokens[] = {
+        {u"YYYY", LogDateToken::Year4}, {u"yyyy", LogDateToken::Year4},
+        {u"YY", LogDateToken::Year2},   {u"DD", LogDateToken::Day2},
+        {u"dd", LogDateToken::Day2},    {u"D", LogDateToken::Day},
+        {u"MM", LogDateToken::Month2},  {u"mm", LogDateToken::Month2},
+        {u"M", LogDateToken::Month},
+    };
+    for (const Token& t : tokens) {
+        if (rest.startsWith(t.text)) {
+            *length = t.text.size();
+            return t.token;
+        }
+    }
+    *length = 1;
+    return LogDateToken::Literal;
+}
+
 QString formatLogDate(const QString& pattern, const QDate& date)
 {
     const int year = date.year();
@@ -230,29 +255,31 @@ QString formatLogDate(const QString& pattern, const QDate& date)
     text.reserve(pattern.size() + 4);
     const QStringView p(pattern);
     for (qsizetype i = 0; i < p.size();) {
-        const QStringView rest = p.sliced(i);
-        if (rest.startsWith(u"YYYY") || rest.startsWith(u"yyyy")) {
+        qsizetype length = 0;
+        switch (logDateToken(p.sliced(i), &length)) {
+        case LogDateToken::Year4:
             text += zeroPadded(year, 4);
-            i += 4;
-        } else if (rest.startsWith(u"YY")) {
+            break;
+        case LogDateToken::Year2:
             text += zeroPadded(std::abs(year % 100), 2);
-            i += 2;
-        } else if (rest.startsWith(u"DD") || rest.startsWith(u"dd")) {
+            break;
+        case LogDateToken::Day2:
             text += zeroPadded(date.day(), 2);
-            i += 2;
-        } else if (rest.startsWith(u"D")) {
+            break;
+        case LogDateToken::Day:
             text += QString::number(date.day());
-            i += 1;
-        } else if (rest.startsWith(u"MM") || rest.startsWith(u"mm")) {
+            break;
+        case LogDateToken::Month2:
             text += zeroPadded(date.month(), 2);
-            i += 2;
-        } else if (rest.startsWith(u"M")) {
+            break;
+        case LogDateToken::Month:
             text += QString::number(date.month());
-            i += 1;
-        } else {
+            break;
+        case LogDateToken::Literal:
             text += p[i];
-            i += 1;
+            break;
         }
+        i += length;
     }
     return text;
 }

@@ -32,6 +32,21 @@ QString FieldValueText(const Kelv_Main& state, const QString& fieldName);
 // other character, including a single lower-case d, m or y, stands for itself.
 QString formatLogDate(const QString& pattern, const QDate& date);
 
+// The token of the date pattern at the start of `rest`, by the rules above, and how many
+// characters of the pattern it takes; Literal for a character that stands for itself.
+// formatLogDate and the history's reading of file names back both walk a pattern with it.
+enum class LogDateToken
+{
+    Year4,
+    Year2,
+    Day2,
+    Day,
+    Month2,
+    Month,
+    Literal
+};
+LogDateToken logDateToken(QStringView rest, qsizetype* length);
+
 // The time of a log line: "hh:mm:ss", 24-hour clock, whatever the locale.
 QString formatLogTime(const QTime& time);
 
