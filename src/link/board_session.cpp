@@ -76,9 +76,22 @@ void BoardSession::refreshTick()
         passTime = m_clock();
         return passTime;
     });
-    if (pass.wrote)
+    if (pass.wrote) {
         m_lastLogWrite = passTime;
-    Q_EMIT logPassed(pass);
+        endLogFailureEpisode();
+    } else if (!pass.result) {
+        const bool newEpisode = m_logFailure.isEmpty();
+        m_logFailure = pass.result.reason();
+        Q_EMIT logFailing(m_logFailure, newEpisode);
+    }
+}
+
+void BoardSession::endLogFailureEpisode()
+{
+    if (m_logFailure.isEmpty())
+        return;
+    m_logFailure.clear();
+    Q_EMIT logRecovered();
 }
 
 } // namespace kelvaro

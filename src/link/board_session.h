@@ -57,6 +57,10 @@ public:
     const BoardLink& link() const { return m_link; }
     // The port settings the record (and a device given to setDevice) make.
     PortSettings portSettings() const;
+    // Why the last due line could not be written; empty while lines are written.
+    QString logFailure() const { return m_logFailure; }
+    // Logging was switched off: a failure episode under way ends (logRecovered).
+    void endLogFailureEpisode();
     // The wall-clock time of the last line the recorder wrote, when there was one.
     std::optional<QDateTime> lastLogWrite() const { return m_lastLogWrite; }
     // The live trend of the last 24 hours, made on the first call (a program without a
@@ -68,9 +72,12 @@ public:
 Q_SIGNALS:
     // Every 2 s: time to show the image again.
     void refresh();
-    // A recorder pass that was due has run; `pass` says whether a line was written, or why
-    // not.
-    void logPassed(const kelvaro::LogPass& pass);
+    // A line that was due could not be written; `newEpisode` is true for the first failure
+    // after lines were written (or since start-up, or since logging was switched off), so
+    // that whoever tells the operator does it once per episode.
+    void logFailing(const QString& reason, bool newEpisode);
+    // A line was written again after failures, or logging was switched off meanwhile.
+    void logRecovered();
     // A complete block was added to the live trend.
     void trendAppended();
 
@@ -83,6 +90,7 @@ private:
     QTimer m_refreshTimer;
     Clock m_clock = systemClock;
     std::optional<QDateTime> m_lastLogWrite;
+    QString m_logFailure;
     std::unique_ptr<TrendBuffer> m_trend;
 };
 

@@ -23,7 +23,13 @@ LineJournal::LineJournal(BoardSession& session, Writer write, QObject* parent)
     BoardLink& link = session.link();
     connect(&link, &BoardLink::opened, this, &LineJournal::onOpened);
     connect(&link, &BoardLink::problemChanged, this, &LineJournal::onProblem);
-    connect(&session, &BoardSession::logPassed, this, &LineJournal::onLogPass);
+    connect(&session, &BoardSession::logFailing, this,
+            [this](const QString& reason, bool newEpisode) {
+                if (newEpisode)
+                    m_write(QStringLiteral("log write failed: ") + reason);
+            });
+    connect(&session, &BoardSession::logRecovered, this,
+            [this] { m_write(QStringLiteral("log written again")); });
 }
 
 void LineJournal::onOpened()
@@ -46,20 +52,6 @@ void LineJournal::onProblem(const QString& problem)
     if (link.silentFor().count() > 0 && !silenceWorthTelling(link.silentFor(), link.silenceLimit()))
         return;
     m_write(problem);
-}
-
-void LineJournal::onLogPass(const LogPass& pass)
-{
-    if (!pass.result) {
-        if (!m_logFailing)
-            m_write(QStringLiteral("log write failed: ") + pass.result.reason());
-        m_logFailing = true;
-        return;
-    }
-    if (pass.wrote && m_logFailing) {
-        m_write(QStringLiteral("log written again"));
-        m_logFailing = false;
-    }
 }
 
 } // namespace kelvaro

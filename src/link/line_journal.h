@@ -12,7 +12,6 @@
 namespace kelvaro {
 
 class BoardSession;
-struct LogPass;
 
 class LineJournal : public QObject
 {
@@ -24,12 +23,10 @@ public:
 private:
     void onOpened();
     void onProblem(const QString& problem);
-    void onLogPass(const LogPass& pass);
 
     BoardSession& m_session;
     Writer m_write;
     bool m_hadProblem = false;
-    bool m_logFailing = false;
 };
 
 } // namespace kelvaro

@@ -117,7 +117,8 @@ Frm_Main::Frm_Main(BoardSession& session, QWidget* parent)
     connect(&link, &BoardLink::problemChanged, this, &Frm_Main::updatePortToolTip);
     connect(&link, &BoardLink::inputsLoaded, this, &Frm_Main::Update_Inputs);
     connect(&m_session, &BoardSession::refresh, this, &Frm_Main::mainTimer_Timer);
-    connect(&m_session, &BoardSession::logPassed, this, &Frm_Main::showLogPass);
+    connect(&m_session, &BoardSession::logFailing, this, &Frm_Main::showLogFailure);
+    connect(&m_session, &BoardSession::logRecovered, this, &Frm_Main::clearLogFailure);
     // The live trend keeps every block from the start, whether or not the chart is open.
     m_session.keepTrend();
     connect(&m_session, &BoardSession::trendAppended, this, [this] {
@@ -390,20 +391,12 @@ void Frm_Main::reportSettings(const SettingsOutcome& outcome)
         showMessage(QStringLiteral("Settings not saved"), outcome.message);
 }
 
-void Frm_Main::showLogPass(const LogPass& pass)
+void Frm_Main::showLogFailure(const QString& reason, bool newEpisode)
 {
-    if (pass.wrote) {
-        clearLogFailure();
-        return;
-    }
-    if (pass.result)
-        return; // no line was due: nothing new to tell
-    const bool newEpisode = m_logFailure.isEmpty();
-    m_logFailure = pass.result.reason();
     QLabel* panel = m_panels[1];
     panel->setToolTip(QStringLiteral("Logging failed: %1\nNo line is logged until this is "
                                      "fixed; logging tries again with every line that is due.")
-                          .arg(m_logFailure));
+                          .arg(reason));
     panel->setAutoFillBackground(true);
     QPalette warning = panel->palette();
     warning.setColor(QPalette::Window, QColor(255, 200, 200));
@@ -415,14 +408,11 @@ void Frm_Main::showLogPass(const LogPass& pass)
                     QStringLiteral("%1\nLogging stays on and tries again with every line that is "
                                    "due. Until a line is written the logging panel of the status "
                                    "bar is marked and its tool tip gives the reason.")
-                        .arg(m_logFailure));
+                        .arg(reason));
 }
 
 void Frm_Main::clearLogFailure()
 {
-    if (m_logFailure.isEmpty())
-        return;
-    m_logFailure.clear();
     QLabel* panel = m_panels[1];
     panel->setToolTip(QString());
     panel->setAutoFillBackground(false);
@@ -462,7 +452,7 @@ void Frm_Main::mnuLogStart_Click()
     m_mnuLogStart->setChecked(logging.checked);
     m_panels[1]->setText(logging.statusText);
     if (!logging.checked)
-        clearLogFailure(); // switched off: nothing is failing any more
+        m_session.endLogFailureEpisode(); // switched off: nothing is failing any more
     reportSettings(outcome);
 }
 

@@ -22,7 +22,6 @@ class QPushButton;
 namespace kelvaro {
 
 class BoardSession;
-struct LogPass;
 class Frm_About;
 class Frm_Calibration;
 class Frm_Cal_Timers;
@@ -30,7 +29,6 @@ class Frm_Chart;
 class Frm_Logging;
 class Frm_Settings;
 class ValueLabel;
-struct LogPass;
 
 class Frm_Main : public QMainWindow
 {
@@ -67,7 +65,7 @@ private:
     void buildStatusBar();
     void applyWidth();
     void reportSettings(const SettingsOutcome& outcome);
-    void showLogPass(const LogPass& pass);
+    void showLogFailure(const QString& reason, bool newEpisode);
     void clearLogFailure();
     void showMessage(const QString& title, const QString& text);
     void updatePortToolTip();
@@ -95,9 +93,6 @@ private:
     std::array<ValueLabel*, 20> m_direct{};
     QPushButton* m_reset = nullptr;
     std::array<QLabel*, 5> m_panels{};
-    // The reason of the logging failure shown on the logging panel; empty while lines
-    // are written.
-    QString m_logFailure;
 
     QAction* m_mnuCtoF = nullptr;
     QAction* m_mnuDirectData = nullptr;
