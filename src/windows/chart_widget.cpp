@@ -35,6 +35,7 @@ ChartWidget::ChartWidget(std::function<ValueUnits()> units, QWidget* parent)
     : QWidget(parent), m_units(std::move(units))
 {
     setMouseTracking(true);
+    setAccessibleName(QStringLiteral("Chart"));
     setMinimumSize(400, 240);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::StrongFocus);
@@ -78,20 +79,23 @@ void ChartWidget::follow(qint64 now)
     update();
 }
 
-void ChartWidget::draw(QPainter& painter, bool withReadout) const
+QStringList ChartWidget::draw(QPainter& painter, bool withReadout) const
 {
     static const NoData empty;
     ChartPainter chart(m_data ? *m_data : empty, m_units());
     chart.layout(rect(), m_view);
     chart.paint(painter);
-    if (!withReadout || !m_pointer || !chart.plotRect().contains(*m_pointer) || !m_data ||
-        m_data->isEmpty())
-        return;
+    if (!m_data || m_data->isEmpty())
+        return {QStringLiteral("No data")};
+    const bool atPointer = m_pointer && chart.plotRect().contains(*m_pointer);
+    const qint64 newest = std::min(m_view.t1, m_data->timeAt(m_data->endIndex() - 1));
+    const QStringList lines = chart.readout(atPointer ? chart.timeAtX(m_pointer->x()) : newest);
+    if (!withReadout || !atPointer)
+        return lines;
     // The readout: a line at the pointer and a box of time and values beside it.
     const QRect plot = chart.plotRect();
     painter.setPen(QPen(QColor(0x60, 0x60, 0x60), 1, Qt::DashLine));
     painter.drawLine(m_pointer->x(), plot.top(), m_pointer->x(), plot.bottom());
-    const QStringList lines = chart.readout(chart.timeAtX(m_pointer->x()));
     const QFontMetrics metrics = painter.fontMetrics();
     int width = 0;
     for (const QString& line : lines)
@@ -110,12 +114,17 @@ void ChartWidget::draw(QPainter& painter, bool withReadout) const
         painter.drawText(box.left() + 6, box.top() + 4 + metrics.ascent() + i * metrics.height(),
                          lines.at(i));
     }
+    return lines;
 }
 
 void ChartWidget::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    draw(painter, true);
+    // A painted chart says nothing to a screen reader by itself: its description carries
+    // the readout's values (at the pointer, or at the newest time shown).
+    const QString description = draw(painter, true).join(QStringLiteral("; "));
+    if (description != accessibleDescription())
+        setAccessibleDescription(description);
     ++m_paints;
     Q_EMIT painted();
 }

@@ -51,7 +51,9 @@ protected:
     void leaveEvent(QEvent* event) override;
 
 private:
-    void draw(QPainter& painter, bool withReadout) const;
+    // Paints the chart and returns the readout's lines: at the pointer, or at the newest
+    // time shown.
+    QStringList draw(QPainter& painter, bool withReadout) const;
 
     std::function<ValueUnits()> m_units;
     const ChartData* m_data = nullptr;

@@ -8,6 +8,7 @@
 #include "windows/frm_chart.h"
 #include "windows/frm_main.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QFile>
 #include <QMenu>
@@ -148,6 +149,11 @@ private Q_SLOTS:
         state.settings.Use_Fahrenheit = true;
         window.onUnitChanged();
         QTRY_VERIFY(window.chart()->paintCount() > before);
+        // A screen reader gets the newest values, in the unit now shown.
+        QAccessibleInterface* chart = QAccessible::queryAccessibleInterface(window.chart());
+        QVERIFY(chart);
+        QVERIFY2(chart->text(QAccessible::Description).contains(f.at(1)),
+                 qPrintable(chart->text(QAccessible::Description)));
     }
 
     void chartIsTheLastLoggingEntry()
