@@ -2,7 +2,9 @@
 // The board's end of a pseudo-terminal pair, for tests that drive the program's real
 // serial port; the program opens the other end through a "comN" link. The test keeps its
 // own descriptor of that end open, so reads of the board end never fail while the
-// program's port is closed.
+// program's port is closed, and so that the pseudo-terminal's number stays this line's
+// until the line is destroyed: an unplugged line's device is gone, but no other test
+// running beside this one can be given the same device name meanwhile.
 
 #include <QByteArray>
 #include <QDeadlineTimer>
@@ -48,7 +50,12 @@ public:
         ::tcsetattr(m_slave, TCSANOW, &tio);
         m_slaveName = QFile::decodeName(name);
     }
-    ~BoardLine() { unplug(); }
+    ~BoardLine()
+    {
+        closeMaster();
+        if (m_slave >= 0)
+            ::close(m_slave);
+    }
     BoardLine(const BoardLine&) = delete;
     BoardLine& operator=(const BoardLine&) = delete;
 
@@ -97,14 +104,10 @@ public:
             ::close(m_master);
         m_master = -1;
     }
-    // The hang-up, and the device file gone as well, as after an unplug.
-    void unplug()
-    {
-        closeMaster();
-        if (m_slave >= 0)
-            ::close(m_slave);
-        m_slave = -1;
-    }
+    // The hang-up, and the device file gone as well, as after an unplug (closing the
+    // master removes it). The test's descriptor of the program's end stays open, so the
+    // number is not handed out again while a link may still name it.
+    void unplug() { closeMaster(); }
 
     // Sets the access rights of the program's end.
     bool setMode(mode_t mode) { return ::fchmod(m_slave, mode) == 0; }

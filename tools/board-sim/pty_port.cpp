@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+#include <utility>
 
 namespace kelvaro::boardsim {
 
@@ -42,6 +43,7 @@ PtyPort::PtyPort(QObject* parent) : QObject(parent)
 PtyPort::~PtyPort()
 {
     close();
+    closeFd(m_unpluggedSlave);
 }
 
 QString PtyPort::open()
@@ -98,8 +100,11 @@ void PtyPort::close()
     m_writeNotifier = nullptr;
     m_paceTimer.stop();
     m_out.clear();
-    closeFd(m_slave);
     closeFd(m_master);
+    if (m_slave >= 0) {
+        closeFd(m_unpluggedSlave);
+        m_unpluggedSlave = std::exchange(m_slave, -1);
+    }
 }
 
 void PtyPort::setBaud(int baud)

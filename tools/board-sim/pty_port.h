@@ -24,7 +24,10 @@ public:
     // Opens a new pseudo-terminal (master non-blocking, slave raw). The previous one, if
     // any, is closed first. Returns an error text, empty on success.
     QString open();
-    // Closes both ends, as an unplugged adapter would: the program sees a hang-up.
+    // Closes the master, as an unplugged adapter would: the program sees a hang-up and
+    // the device file is gone. A descriptor of the old slave is kept until the next
+    // close (or the end), so the system does not hand the same device name to another
+    // pseudo-terminal while the comN link, or a program retrying it, may still name it.
     void close();
     bool isOpen() const { return m_master >= 0; }
     // The device the program opens, e.g. /dev/pts/3.
@@ -54,6 +57,7 @@ private:
 
     int m_master = -1;
     int m_slave = -1;
+    int m_unpluggedSlave = -1;
     QString m_slavePath;
     QSocketNotifier* m_readNotifier = nullptr;
     QSocketNotifier* m_writeNotifier = nullptr;
