@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# The Debian 12 packages the project needs, declared in this one place, and the functions
-# that install the missing ones. Sourced by the other scripts; safe to run again.
+# The Debian 12 (bookworm) and Debian 13 (trixie) packages the project needs, declared in
+# this one place, and the functions that install the missing ones. Sourced by the other
+# scripts; safe to run again. Where the two releases name a package differently, the
+# release this machine runs chooses (kelvaro_release).
 #
 # Only what a package *Depends* on arrives with it: the scripts install with
 # --no-install-recommends, so anything a build, test or tool needs that a declared package
@@ -19,9 +21,17 @@ kelvaro_packages=(
   systemd # the recorder's service files: systemd-analyze verify and security, systemd-sysusers
 )
 
-# Only for fuzz/run.sh: clang++ and its runtime libraries, libFuzzer among them.
+# The release's code name from /etc/os-release: bookworm, trixie, or what else it says.
+kelvaro_release="$( (. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}") || true)"
+
+# Only for fuzz/run.sh: clang++ and its runtime libraries, libFuzzer among them (the
+# runtime's package carries the release's clang version).
+case "$kelvaro_release" in
+  trixie) kelvaro_clang_runtime=libclang-rt-19-dev ;;
+  *) kelvaro_clang_runtime=libclang-rt-14-dev ;;
+esac
 kelvaro_fuzz_packages=(
-  clang libclang-rt-14-dev
+  clang "$kelvaro_clang_runtime"
 )
 
 # Only for scripts/check-format (CI): the formatter of .clang-format.
@@ -29,7 +39,7 @@ kelvaro_format_packages=(
   clang-format
 )
 
-# Only for scripts/fresh-debian (CI's fresh-root stage): builds the Debian 12 root.
+# Only for scripts/fresh-debian (CI's fresh-root stages): builds the Debian roots.
 kelvaro_fresh_root_packages=(
   debootstrap
 )
@@ -58,7 +68,8 @@ kelvaro_install_packages() {
   fi
   if ! command -v apt-get >/dev/null; then
     echo "$0: these Debian packages are missing: ${missing[*]}" >&2
-    echo "  and there is no apt-get to install them: the scripts support Debian 12 (bookworm)." >&2
+    echo "  and there is no apt-get to install them: the scripts support Debian 12 (bookworm)" >&2
+    echo "  and Debian 13 (trixie)." >&2
     exit 1
   fi
   local sudo=()
@@ -73,9 +84,10 @@ kelvaro_install_packages() {
     fi
     sudo=(sudo)
   fi
-  if [ -r /etc/os-release ] && ! grep -qx 'VERSION_ID="12"' /etc/os-release; then
-    echo "== Note: this is not Debian 12 (bookworm), the release these scripts are made for"
-  fi
+  case "$kelvaro_release" in
+    bookworm | trixie) ;;
+    *) echo "== Note: this is not Debian 12 (bookworm) or 13 (trixie), the releases these scripts are made for" ;;
+  esac
   echo "== Installing Debian packages${sudo:+ with sudo}: ${missing[*]}"
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
