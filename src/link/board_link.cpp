@@ -7,6 +7,8 @@ BoardLink::BoardLink(LinkFlags& flags, RegisterImage& image, QObject* parent)
 {
     // Each chunk carries its arrival time, for the stall time-out of a block.
     m_port.setReceiver([this](QByteArrayView bytes) { m_protocol.receive(bytes, linkClockNow()); });
+    // The rest of a block is read in one go rather than a wake-up per byte.
+    m_port.setAwaitedBytes([this] { return m_protocol.bytesAwaited(); });
     connect(&m_port, &SerialPort::problemChanged, this, &BoardLink::problemChanged);
     // A device that came (back): whatever was under way on the old line is void.
     connect(&m_port, &SerialPort::reopened, this, [this] {

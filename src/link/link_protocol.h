@@ -114,6 +114,12 @@ public:
     void queueReset();
 
     const LinkFlags& flags() const { return m_flags; }
+    // How many bytes of a block are still on their way: after "R" the "B" and the 40 data
+    // bytes, fewer as they arrive; 0 when no block is under way.
+    int bytesAwaited() const
+    {
+        return m_flags.Read_Active ? BlockSize + 1 - int(m_flags.Rx_Count) : 0;
+    }
 
 private:
     void queueFrame(const std::array<quint8, 4>& frame);

@@ -164,6 +164,9 @@ SerialPort::SerialPort(QObject* parent) : QObject(parent)
     m_silenceTimer.setSingleShot(true);
     m_silenceTimer.setInterval(std::chrono::seconds(5));
     connect(&m_silenceTimer, &QTimer::timeout, this, &SerialPort::onSilence);
+    m_gatherTimer.setSingleShot(true);
+    m_gatherTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_gatherTimer, &QTimer::timeout, this, &SerialPort::onGatherTimer);
 }
 
 SerialPort::~SerialPort()
@@ -174,6 +177,11 @@ SerialPort::~SerialPort()
 void SerialPort::setReceiver(Receiver receiver)
 {
     m_receiver = std::move(receiver);
+}
+
+void SerialPort::setAwaitedBytes(AwaitedBytes awaited)
+{
+    m_awaited = std::move(awaited);
 }
 
 void SerialPort::setReopenInterval(std::chrono::milliseconds interval)
@@ -267,6 +275,15 @@ QString SerialPort::openSession()
     // every kind of notifier, so this one fires exactly when the device is gone.
     m_hangUpNotifier = new QSocketNotifier(m_port.handle(), QSocketNotifier::Exception, this);
     connect(m_hangUpNotifier, &QSocketNotifier::activated, this, &SerialPort::onDeviceGone);
+    // QSerialPort arms a read notifier of its own at the open; pausing it is what lets a
+    // block be read in one go. Without one (another Qt), every byte is read as it comes.
+    m_readNotifier = nullptr;
+    const auto notifiers = m_port.findChildren<QSocketNotifier*>(Qt::FindDirectChildrenOnly);
+    for (QSocketNotifier* notifier : notifiers) {
+        if (notifier->type() == QSocketNotifier::Read && notifier->isEnabled() &&
+            notifier->socket() == m_port.handle())
+            m_readNotifier = notifier;
+    }
 #endif
     m_silentFor = std::chrono::milliseconds(0);
     m_silenceTimer.start();
@@ -307,7 +324,47 @@ void SerialPort::write(QByteArrayView bytes)
 
 void SerialPort::onReadyRead()
 {
-    const QByteArray bytes = m_port.readAll();
+    deliver(m_port.readAll());
+    gatherAwaitedBytes();
+}
+
+void SerialPort::gatherAwaitedBytes()
+{
+    const int awaited = m_awaited ? m_awaited() : 0;
+    if (awaited < 2 || !m_readNotifier || !m_port.isOpen() || m_port.baudRate() <= 0)
+        return;
+    // Ten bit times a character (start, eight data bits, stop), and a millisecond for the
+    // board to begin; a block at 9600 baud takes about 43 ms.
+    const qint64 micros = qint64(awaited) * 10 * 1000000 / m_port.baudRate();
+    m_readNotifier->setEnabled(false);
+    m_gatherTimer.start(int(micros / 1000) + 2);
+}
+
+void SerialPort::onGatherTimer()
+{
+    if (!m_port.isOpen() || !m_readNotifier)
+        return;
+#ifdef Q_OS_UNIX
+    // What has come meanwhile, read here rather than through another turn of the event
+    // loop. QSerialPort's buffer is empty (everything is read as it is delivered), so the
+    // order of the bytes is kept. A hang-up or an error is left to the notifiers.
+    QByteArray bytes;
+    char chunk[512];
+    ssize_t n = 0;
+    while ((n = ::read(m_port.handle(), chunk, sizeof chunk)) > 0)
+        bytes.append(chunk, n);
+    m_readNotifier->setEnabled(true);
+    if (!bytes.isEmpty()) {
+        deliver(bytes);
+        gatherAwaitedBytes();
+    }
+#else
+    m_readNotifier->setEnabled(true);
+#endif
+}
+
+void SerialPort::deliver(const QByteArray& bytes)
+{
     if (bytes.isEmpty())
         return;
     m_silenceTimer.start();
@@ -376,6 +433,8 @@ void SerialPort::onSilence()
 
 void SerialPort::closePort()
 {
+    m_gatherTimer.stop();
+    m_readNotifier = nullptr;
     m_silenceTimer.stop();
     m_silentFor = std::chrono::milliseconds(0);
     if (m_hangUpNotifier) {

@@ -5,6 +5,7 @@
 
 #include <QByteArrayView>
 #include <QObject>
+#include <QPointer>
 #include <QSerialPort>
 #include <QString>
 #include <QTimer>
@@ -44,6 +45,13 @@ public:
     using Receiver = std::function<void(QByteArrayView)>;
     // Gets every received byte, in order and unchanged, in the chunks the port delivers.
     void setReceiver(Receiver receiver);
+    // How many bytes the receiver knows to be on their way right now (the rest of a block
+    // the board is sending). While two or more are, the port does not wake for each byte:
+    // it reads them in one go once the time they need at the line's rate has passed (and
+    // then waits for any that are still missing as usual). Unset: every byte is read as
+    // it comes.
+    using AwaitedBytes = std::function<int()>;
+    void setAwaitedBytes(AwaitedBytes awaited);
 
     // Closes any open session, then opens the device portDeviceName(settings.port, folder)
     // raw, 8N1, no flow control, at the baud rate read back from lineSettingsText, and sets
@@ -100,6 +108,11 @@ private:
     void onDeviceGone();
     void onReopenTimer();
     void onSilence();
+    // After a chunk: when more bytes are known to be coming, stop reading until they have
+    // had the time to arrive.
+    void gatherAwaitedBytes();
+    void onGatherTimer();
+    void deliver(const QByteArray& bytes);
     void closePort();
     // Opens m_settings in m_folder; the problem text, empty on success.
     QString openSession();
@@ -116,6 +129,10 @@ private:
     // Reads then return zero bytes; depending on the Qt version QSerialPort reports a
     // read error (with a stale errno text) or nothing at all, while its notifier spins.
     QSocketNotifier* m_hangUpNotifier = nullptr;
+    // QSerialPort's own read notifier, paused while the rest of a block is on its way.
+    QPointer<QSocketNotifier> m_readNotifier;
+    QTimer m_gatherTimer;
+    AwaitedBytes m_awaited;
     Receiver m_receiver;
     qint16 m_portNumber = 0;
     QString m_deviceName;

@@ -6,6 +6,7 @@
 #include "support/unprivileged.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QScopeGuard>
@@ -123,6 +124,8 @@ private Q_SLOTS:
     void onlyAVanishedDevice_isRetried_data();
     void onlyAVanishedDevice_isRetried();
     void silentBoard_saidSoUntilBytesArrive();
+    void awaitedBytes_readInFewChunks_data();
+    void awaitedBytes_readInFewChunks();
 };
 
 void TestSerialPort::portDeviceName_data()
@@ -600,6 +603,51 @@ void TestSerialPort::silentBoard_saidSoUntilBytesArrive()
     bench.line.unplug(); // the removal replaces the silence
     QTRY_VERIFY(
         bench.port.problem().endsWith(QStringLiteral("device removed; retrying every 3 s")));
+}
+
+void TestSerialPort::awaitedBytes_readInFewChunks_data()
+{
+    QTest::addColumn<bool>("announced"); // the receiver says how many bytes are coming
+    QTest::addColumn<int>("maxChunks");
+    // A block at 9600 baud: a byte a millisecond. Told what is coming, the port wakes once
+    // or twice for the rest; untold, it may wake for every byte.
+    QTest::newRow("rest of a block announced") << true << 3;
+    QTest::newRow("nothing announced: every byte read as it comes") << false << 41;
+}
+
+void TestSerialPort::awaitedBytes_readInFewChunks()
+{
+    QFETCH(bool, announced);
+    QFETCH(int, maxChunks);
+    Bench bench;
+    QVERIFY(bench.isValid());
+    int chunks = 0;
+    bench.port.setReceiver([&](QByteArrayView bytes) {
+        ++chunks;
+        bench.fromBoard += bytes.toByteArray();
+    });
+    constexpr int BlockBytes = 41;
+    if (announced) {
+        bench.port.setAwaitedBytes([&] {
+            const int got = int(bench.fromBoard.size());
+            return got == 0 || got >= BlockBytes ? 0 : BlockBytes - got;
+        });
+    }
+    QVERIFY2(bench.open(), qPrintable(bench.port.problem()));
+    const QByteArray block = pseudoRandomBytes(BlockBytes);
+    for (const char c : block) {
+        QVERIFY(bench.line.send(QByteArray(1, c)));
+        QTest::qWait(1);
+    }
+    QTRY_COMPARE(bench.fromBoard, block);
+    QVERIFY2(chunks <= maxChunks, qPrintable(QString::number(chunks)));
+
+    // Past the block, a single byte (the next poll) is read at once again.
+    QElapsedTimer sent;
+    sent.start();
+    QVERIFY(bench.line.send("Q"));
+    QTRY_COMPARE(bench.fromBoard.size(), BlockBytes + 1);
+    QVERIFY2(sent.elapsed() < 20, qPrintable(QString::number(sent.elapsed())));
 }
 
 QTEST_GUILESS_MAIN(TestSerialPort)
