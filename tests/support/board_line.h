@@ -60,6 +60,8 @@ public:
     BoardLine& operator=(const BoardLine&) = delete;
 
     bool isValid() const { return m_master >= 0 && m_slave >= 0 && !m_slaveName.isEmpty(); }
+    // The board's end, for a test that writes from a thread of its own.
+    int boardFd() const { return m_master; }
     QString deviceName() const { return m_slaveName; }
 
     // Points the link `linkPath` (a folder's "comN") at this line, replacing the link that
