@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Wake-ups of kelvaro-recorder per block at the line's own pace: the simulated board polls
 # every 250 ms and sends each byte at 9600 baud, as in the demo. Counts the recorder's
-# voluntary context switches (each one a sleep in poll() that ended: a wake-up), summed
-# over its threads, over SECONDS, and divides by the blocks the board sent meanwhile.
+# calls of poll() over SECONDS with `strace -c` (each one a return of the event loop from
+# its wait: a wake-up) and divides by the blocks the board sent meanwhile; beside it the
+# voluntary context switches of all its threads from /proc (which also count every sleep
+# on a kernel lock, so they run higher on a loaded machine).
 # With a second build folder, measures that build's recorder too, in the same run, as the
 # figure to compare with (e.g. a build of the last release). Goal: at most 5 per block.
 # Usage: bench/recorder_wakeups.sh [build folder] [seconds] [baseline build folder]
@@ -52,15 +54,17 @@ measure() { # name, build folder
   local blocks_before switches_before
   blocks_before="$(blocks "$folder/sim.log")"
   switches_before="$(switches "$recorder")"
-  sleep "$seconds"
-  local switches_after
+  timeout -s INT "$seconds" strace -f -c -e trace=poll,ppoll -p "$recorder" -o "$folder/strace" \
+    2>/dev/null || true
+  local switches_after polls
   switches_after="$(switches "$recorder")"
+  polls="$(awk '$NF == "poll" || $NF == "ppoll" { n += $4 } END { print n + 0 }' "$folder/strace")"
   echo stats >&7
   sleep 0.2
   local n=$(($(blocks "$folder/sim.log") - blocks_before))
   local w=$((switches_after - switches_before))
-  awk -v name="$name" -v w="$w" -v n="$n" -v s="$seconds" \
-    'BEGIN { printf "%-28s %6d wake-ups, %4d blocks in %d s: %.1f wake-ups per block\n", name, w, n, s, n ? w / n : 0 }'
+  awk -v name="$name" -v p="$polls" -v w="$w" -v n="$n" -v s="$seconds" \
+    'BEGIN { printf "%-28s %4d blocks in %d s: %6d poll() calls, %.1f per block; %.1f context switches per block\n", name, n, s, p, n ? p / n : 0, n ? w / n : 0 }'
   kill "$recorder" "$sim" 2>/dev/null || true
   wait "$recorder" "$sim" 2>/dev/null || true
   exec 7>&-

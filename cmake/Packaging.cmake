@@ -3,11 +3,14 @@
 # <build>/CPackConfig.cmake`.
 include(GNUInstallDirs)
 
-install(FILES ${CMAKE_SOURCE_DIR}/packaging/kelvaro.desktop
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-install(FILES ${CMAKE_SOURCE_DIR}/assets/icon.svg
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
-        RENAME kelvaro.svg)
+# The menu entry and icon only where the window program is built.
+if(KELVARO_BUILD_GUI)
+  install(FILES ${CMAKE_SOURCE_DIR}/packaging/kelvaro.desktop
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  install(FILES ${CMAKE_SOURCE_DIR}/assets/icon.svg
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
+          RENAME kelvaro.svg)
+endif()
 # The licence (GPL-3.0-or-later) in Debian's machine-readable copyright format, where
 # Debian keeps every package's copyright file.
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright
@@ -49,6 +52,13 @@ set(CPACK_PACKAGE_DESCRIPTION
     "thermostat board, sets its parameters, logs chosen fields to daily files and\n"
     "calibrates its thermistor and timers. Includes kelvaro-board-sim, a simulated\n"
     "board on a pseudo-terminal for trying the program without the hardware.")
+if(NOT KELVARO_BUILD_GUI)
+  # A build without the windows (a Raspberry Pi by the board): the recorder and its tools.
+  set(CPACK_PACKAGE_DESCRIPTION
+      "Answers the Kelvaro two-stage relay thermostat board on its serial line without a\n"
+      "window and logs chosen fields to daily files (kelvaro-recorder, with a systemd\n"
+      "service). Includes kelvaro-board-sim, a simulated board on a pseudo-terminal.")
+endif()
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_GENERATOR "DEB")
 # Debug information makes the programs several times larger; the package ships without.
@@ -61,7 +71,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION "electronics")
 # which the linked libraries already bring in.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Captions are fitted to their boxes with this font in mind.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-core")
+if(KELVARO_BUILD_GUI)
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-core")
+endif()
 # The recorder's service needs systemd; node_exporter publishes its metrics file.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "systemd, prometheus-node-exporter")
 # postinst makes the service's user (systemd-sysusers) and reloads systemd; prerm stops

@@ -44,10 +44,21 @@ kelvaro_fresh_root_packages=(
   debootstrap
 )
 
+# Only for scripts/arm64: the cross toolchain, the arm64 side of Qt (the host tools come
+# with it from the amd64 side), and qemu to run the arm64 tests; after
+# `dpkg --add-architecture arm64`.
+kelvaro_arm64_packages=(
+  cmake ninja-build pkg-config crossbuild-essential-arm64
+  qt6-base-dev:arm64 qt6-serialport-dev:arm64
+  dpkg-dev file systemd
+  qemu-user-static
+)
+
 # The declared packages a configure preset may rely on (scripts/check-packages).
 kelvaro_preset_packages() {
   case "$1" in
     fuzz) echo "${kelvaro_packages[*]} ${kelvaro_fuzz_packages[*]}" ;;
+    arm64) echo "${kelvaro_arm64_packages[*]}" ;;
     *) echo "${kelvaro_packages[*]}" ;;
   esac
 }

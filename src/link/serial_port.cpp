@@ -7,11 +7,13 @@
 #include <QLockFile>
 #include <QSerialPortInfo>
 #include <QSocketNotifier>
+#include <algorithm>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <grp.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 #endif
 
@@ -275,15 +277,7 @@ QString SerialPort::openSession()
     // every kind of notifier, so this one fires exactly when the device is gone.
     m_hangUpNotifier = new QSocketNotifier(m_port.handle(), QSocketNotifier::Exception, this);
     connect(m_hangUpNotifier, &QSocketNotifier::activated, this, &SerialPort::onDeviceGone);
-    // QSerialPort arms a read notifier of its own at the open; pausing it is what lets a
-    // block be read in one go. Without one (another Qt), every byte is read as it comes.
-    m_readNotifier = nullptr;
-    const auto notifiers = m_port.findChildren<QSocketNotifier*>(Qt::FindDirectChildrenOnly);
-    for (QSocketNotifier* notifier : notifiers) {
-        if (notifier->type() == QSocketNotifier::Read && notifier->isEnabled() &&
-            notifier->socket() == m_port.handle())
-            m_readNotifier = notifier;
-    }
+    m_readMinimum = 0; // QSerialPort opens with VMIN 0: a read wake-up for every byte
 #endif
     m_silentFor = std::chrono::milliseconds(0);
     m_silenceTimer.start();
@@ -330,36 +324,44 @@ void SerialPort::onReadyRead()
 
 void SerialPort::gatherAwaitedBytes()
 {
-    const int awaited = m_awaited ? m_awaited() : 0;
-    if (awaited < 2 || !m_readNotifier || !m_port.isOpen() || m_port.baudRate() <= 0)
+    if (!m_port.isOpen())
         return;
-    // Ten bit times a character (start, eight data bits, stop), and a millisecond for the
-    // board to begin; a block at 9600 baud takes about 43 ms.
-    const qint64 micros = qint64(awaited) * 10 * 1000000 / m_port.baudRate();
-    m_readNotifier->setEnabled(false);
-    m_gatherTimer.start(int(micros / 1000) + 2);
+    const int awaited = m_awaited ? m_awaited() : 0;
+    // The terminal's minimum count (VMIN, with no inter-byte time) makes poll() report the
+    // line readable only once that many bytes are there: the rest of a block wakes the
+    // program once, at whatever pace it comes. Anything else (a poll to answer) is read
+    // byte by byte, as soon as it comes.
+    const int minimum = awaited >= 2 ? std::min(awaited, 255) : 0;
+    if (minimum == 0) {
+        m_gatherTimer.stop();
+    } else if (m_port.baudRate() > 0) {
+        // A block that stops short is read after the time its bytes need at the line's
+        // rate (ten bit times a character), twice over and 5 ms more, then byte by byte.
+        const qint64 micros = qint64(awaited) * 10 * 1000000 / m_port.baudRate();
+        m_gatherTimer.start(int(2 * micros / 1000) + 5);
+    }
+    setReadMinimum(minimum);
 }
 
 void SerialPort::onGatherTimer()
 {
-    if (!m_port.isOpen() || !m_readNotifier)
-        return;
+    setReadMinimum(0);
+}
+
+void SerialPort::setReadMinimum(int minimum)
+{
 #ifdef Q_OS_UNIX
-    // What has come meanwhile, read here rather than through another turn of the event
-    // loop. QSerialPort's buffer is empty (everything is read as it is delivered), so the
-    // order of the bytes is kept. A hang-up or an error is left to the notifiers.
-    QByteArray bytes;
-    char chunk[512];
-    ssize_t n = 0;
-    while ((n = ::read(m_port.handle(), chunk, sizeof chunk)) > 0)
-        bytes.append(chunk, n);
-    m_readNotifier->setEnabled(true);
-    if (!bytes.isEmpty()) {
-        deliver(bytes);
-        gatherAwaitedBytes();
-    }
+    if (minimum == m_readMinimum || !m_port.isOpen())
+        return;
+    termios mode = {};
+    if (::tcgetattr(m_port.handle(), &mode) != 0)
+        return;
+    mode.c_cc[VMIN] = cc_t(minimum);
+    mode.c_cc[VTIME] = 0;
+    if (::tcsetattr(m_port.handle(), TCSANOW, &mode) == 0)
+        m_readMinimum = minimum;
 #else
-    m_readNotifier->setEnabled(true);
+    Q_UNUSED(minimum);
 #endif
 }
 
@@ -434,7 +436,6 @@ void SerialPort::onSilence()
 void SerialPort::closePort()
 {
     m_gatherTimer.stop();
-    m_readNotifier = nullptr;
     m_silenceTimer.stop();
     m_silentFor = std::chrono::milliseconds(0);
     if (m_hangUpNotifier) {

@@ -5,7 +5,6 @@
 
 #include <QByteArrayView>
 #include <QObject>
-#include <QPointer>
 #include <QSerialPort>
 #include <QString>
 #include <QTimer>
@@ -47,9 +46,8 @@ public:
     void setReceiver(Receiver receiver);
     // How many bytes the receiver knows to be on their way right now (the rest of a block
     // the board is sending). While two or more are, the port does not wake for each byte:
-    // it reads them in one go once the time they need at the line's rate has passed (and
-    // then waits for any that are still missing as usual). Unset: every byte is read as
-    // it comes.
+    // it reads them in one go once they are all there (or, should they stop short, after
+    // twice the time they need at the line's rate). Unset: every byte is read as it comes.
     using AwaitedBytes = std::function<int()>;
     void setAwaitedBytes(AwaitedBytes awaited);
 
@@ -108,10 +106,11 @@ private:
     void onDeviceGone();
     void onReopenTimer();
     void onSilence();
-    // After a chunk: when more bytes are known to be coming, stop reading until they have
-    // had the time to arrive.
+    // After a chunk: when more bytes are known to be coming, wake only once they are all
+    // there.
     void gatherAwaitedBytes();
     void onGatherTimer();
+    void setReadMinimum(int minimum);
     void deliver(const QByteArray& bytes);
     void closePort();
     // Opens m_settings in m_folder; the problem text, empty on success.
@@ -129,8 +128,8 @@ private:
     // Reads then return zero bytes; depending on the Qt version QSerialPort reports a
     // read error (with a stale errno text) or nothing at all, while its notifier spins.
     QSocketNotifier* m_hangUpNotifier = nullptr;
-    // QSerialPort's own read notifier, paused while the rest of a block is on its way.
-    QPointer<QSocketNotifier> m_readNotifier;
+    // The terminal's VMIN as set here: 0 (every byte) or the bytes of a block still due.
+    int m_readMinimum = 0;
     QTimer m_gatherTimer;
     AwaitedBytes m_awaited;
     Receiver m_receiver;
