@@ -1,0 +1,32 @@
+#pragma once
+// What kelvaro-recorder settles before it touches the line: the standard streams, and
+// the settings it runs on. Settings that cannot work are named with their line in
+// Settings.txt and end the start with SettingsErrorStatus instead of a retry that can
+// never succeed; a folder without Settings.txt gets the starting settings (written there
+// when the folder allows, used in memory when not); settings that leave logging idle are
+// told once.
+
+#include "core/settings_record.h"
+
+#include <QString>
+#include <functional>
+
+namespace kelvaro {
+
+// EX_CONFIG of sysexits.h: the unit does not restart the recorder after it.
+inline constexpr int SettingsErrorStatus = 78;
+
+// Opens /dev/null on any of stdin, stdout and stderr that is closed, so that a descriptor
+// opened later (the serial port, a log file) can never be one of them and receive the
+// journal's lines.
+void keepStandardStreams();
+
+using JournalWriter = std::function<void(const QString& line)>;
+
+// Fills `settings` for the start in `folder` as described above and tells what it did;
+// 0 to go on, or SettingsErrorStatus. Settings.txt is only read, never changed, unless it
+// is missing.
+int prepareRecorderSettings(Settings_Record& settings, const QString& folder, bool deviceGiven,
+                            const JournalWriter& tell);
+
+} // namespace kelvaro
