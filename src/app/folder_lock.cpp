@@ -27,8 +27,8 @@ FolderLock::Result FolderLock::lock(const QString& folder, const QString& progra
 {
     const QByteArray path = QFile::encodeName(QDir(folder).filePath(FolderLockFileName));
     // Never through a link, never blocking on a FIFO put in its place.
-    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
-                          0644);
+    const int fd =
+        ::open(path.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
     if (fd < 0) {
         m_why = QString::fromLocal8Bit(std::strerror(errno));
         return Result::NoLock;

@@ -20,9 +20,9 @@ public:
 
     enum class Result
     {
-        Locked,   // this process holds the folder
-        Held,     // another process holds it: holder() names it
-        NoLock    // the lock file cannot be made or opened: why() says why
+        Locked, // this process holds the folder
+        Held,   // another process holds it: holder() names it
+        NoLock  // the lock file cannot be made or opened: why() says why
     };
     // Takes the lock on `folder` without waiting, and writes this process's id and
     // `program` into the lock file for whoever is refused next.

@@ -8,6 +8,8 @@ BoardLink::BoardLink(LinkFlags& flags, RegisterImage& image, QObject* parent)
     // Each chunk carries its arrival time, for the stall time-out of a block.
     m_port.setReceiver([this](QByteArrayView bytes) { m_protocol.receive(bytes, linkClockNow()); });
     connect(&m_port, &SerialPort::problemChanged, this, &BoardLink::problemChanged);
+    connect(&m_port, &SerialPort::outputBlocked, this, &BoardLink::outputBlocked);
+    connect(&m_port, &SerialPort::outputResumed, this, &BoardLink::outputResumed);
     // A device that came (back): whatever was under way on the old line is void.
     connect(&m_port, &SerialPort::reopened, this, [this] {
         m_protocol.resumeAfterReconnect();

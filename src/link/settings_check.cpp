@@ -132,7 +132,10 @@ StartSettingsCheck checkStartSettings(const Settings_Record& settings, const QSt
 
 QString findingText(const SettingsFinding& finding)
 {
-    return QStringLiteral("%1 line %2: %3").arg(SettingsFileName).arg(finding.line).arg(finding.text);
+    return QStringLiteral("%1 line %2: %3")
+        .arg(SettingsFileName)
+        .arg(finding.line)
+        .arg(finding.text);
 }
 
 } // namespace kelvaro

@@ -305,9 +305,8 @@ SettingsRead readSettings(Settings_Record& record, QIODevice& device)
         return SettingsRead{SettingsRead::Kind::Stopped, int(line), reason};
     };
     // One encoding for the whole file; lines hold no '\n', so splitting undoes the join.
-    const QStringList lines = read.lines.isEmpty()
-                                  ? QStringList()
-                                  : decodeFileText(read.lines.join('\n')).split(u'\n');
+    const QStringList lines =
+        read.lines.isEmpty() ? QStringList() : decodeFileText(read.lines.join('\n')).split(u'\n');
     const std::vector<Slot> lineSlots = settingsSlots(record);
     for (qsizetype i = 0; i < lines.size(); ++i) {
         // One item per line; anything after a comma that ends it is not read.
@@ -318,8 +317,8 @@ SettingsRead readSettings(Settings_Record& record, QIODevice& device)
     if (lines.size() == SettingsLineCount)
         return {};
     if (read.overlong)
-        return stopped(lines.size() + 1, QStringLiteral("the line is longer than %1 bytes")
-                                             .arg(MaxLineBytes));
+        return stopped(lines.size() + 1,
+                       QStringLiteral("the line is longer than %1 bytes").arg(MaxLineBytes));
     if (read.readError)
         return stopped(lines.size() + 1,
                        QStringLiteral("the file could not be read (%1)").arg(device.errorString()));
@@ -346,8 +345,8 @@ SettingsRead readSettingsFile(Settings_Record& record, const QString& folder)
     QFile file;
 #ifdef Q_OS_UNIX
     // Without blocking: opening a FIFO for reading would wait for a writer forever.
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
         if (error == ENOENT)
