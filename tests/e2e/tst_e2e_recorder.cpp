@@ -8,10 +8,10 @@
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QSet>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
@@ -126,9 +126,8 @@ const QRegularExpression
 // The starting settings' file with line `line` (from 1) replaced by `text`.
 QByteArray startSettingsWith(int line = 0, const QByteArray& text = {})
 {
-    QList<QByteArray> lines = kelvaro::settingsFileBytes(kelvaro::recorderStartSettings())
-                                  .value()
-                                  .split('\n');
+    QList<QByteArray> lines =
+        kelvaro::settingsFileBytes(kelvaro::recorderStartSettings()).value().split('\n');
     if (line > 0)
         lines[line - 1] = text + '\r';
     return lines.join('\n');
@@ -350,17 +349,17 @@ void TestE2eRecorder::badStart_refusedWithTheReasonAndNothingChanged_data()
     QTest::newRow("unknown event") << startSettingsWith(31, "\"On Tuesday\"") << device << 78
                                    << u"Settings.txt line 31: the logging event"_s;
     QTest::newRow("metrics is Settings.txt")
-        << startSettingsWith() << device + QStringList{u"--metrics"_s, u"DIR/Settings.txt"_s}
-        << 2 << u"it is the board folder's Settings.txt"_s;
+        << startSettingsWith() << device + QStringList{u"--metrics"_s, u"DIR/Settings.txt"_s} << 2
+        << u"it is the board folder's Settings.txt"_s;
     QTest::newRow("metrics is Parameters.txt")
-        << startSettingsWith() << device + QStringList{u"--metrics"_s, u"DIR/Parameters.txt"_s}
-        << 2 << u"it is the board folder's Parameters.txt"_s;
+        << startSettingsWith() << device + QStringList{u"--metrics"_s, u"DIR/Parameters.txt"_s} << 2
+        << u"it is the board folder's Parameters.txt"_s;
     QTest::newRow("metrics is today's log")
         << startSettingsWith() << device + QStringList{u"--metrics"_s, u"LOG"_s} << 2
         << u"it is a name of the board folder's daily log files"_s;
     QTest::newRow("metrics is another day's log")
-        << startSettingsWith() << device + QStringList{u"--metrics"_s, u"DIR/01-01-2020.txt"_s}
-        << 2 << u"daily log files"_s;
+        << startSettingsWith() << device + QStringList{u"--metrics"_s, u"DIR/01-01-2020.txt"_s} << 2
+        << u"daily log files"_s;
     QTest::newRow("metrics is a device")
         << startSettingsWith() << device + QStringList{u"--metrics"_s, u"/dev/null"_s} << 2
         << u"it is not a regular file"_s;
@@ -368,8 +367,8 @@ void TestE2eRecorder::badStart_refusedWithTheReasonAndNothingChanged_data()
         << startSettingsWith() << device + QStringList{u"--metrics"_s, u"DIR"_s} << 2
         << u"it is a folder"_s;
     QTest::newRow("metrics in a missing folder")
-        << startSettingsWith() << device + QStringList{u"--metrics"_s, u"DIR/none/x.prom"_s}
-        << 2 << u"does not exist"_s;
+        << startSettingsWith() << device + QStringList{u"--metrics"_s, u"DIR/none/x.prom"_s} << 2
+        << u"does not exist"_s;
 }
 
 void TestE2eRecorder::badStart_refusedWithTheReasonAndNothingChanged()
@@ -460,8 +459,7 @@ void TestE2eRecorder::secondRecorderOnTheFolder_refusedWithTheHolderNamed()
     Recorder first;
     QVERIFY(first.start(dir.path(),
                         {QStringLiteral("--device"), dir.filePath(QStringLiteral("com1"))}));
-    QVERIFY2(first.waitForJournal(u"retrying every 3 s"_s, 10000),
-             qPrintable(first.journalText()));
+    QVERIFY2(first.waitForJournal(u"retrying every 3 s"_s, 10000), qPrintable(first.journalText()));
     QByteArray log;
     logLines(dir.path(), &log);
 
@@ -482,8 +480,7 @@ void TestE2eRecorder::secondRecorderOnTheFolder_refusedWithTheHolderNamed()
     Recorder third;
     QVERIFY(third.start(dir.path(),
                         {QStringLiteral("--device"), dir.filePath(QStringLiteral("com2"))}));
-    QVERIFY2(third.waitForJournal(u"retrying every 3 s"_s, 10000),
-             qPrintable(third.journalText()));
+    QVERIFY2(third.waitForJournal(u"retrying every 3 s"_s, 10000), qPrintable(third.journalText()));
 }
 
 void TestE2eRecorder::quitSignals_stopCleanly_data()
