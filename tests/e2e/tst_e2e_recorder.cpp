@@ -5,12 +5,14 @@
 #include "app/recorder_settings.h"
 #include "board_sim_process.h"
 #include "store/settings_file.h"
+#include "support/unprivileged.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
@@ -168,6 +170,7 @@ private Q_SLOTS:
     void secondRecorderOnTheLine_refusedAndTheFirstAnswersOn();
     void badStart_refusedWithTheReasonAndNothingChanged_data();
     void badStart_refusedWithTheReasonAndNothingChanged();
+    void noSettingsInAReadOnlyFolder_runsOnTheStartingSettings();
     void idleLogging_toldOnceAtStart_data();
     void idleLogging_toldOnceAtStart();
     void secondRecorderOnTheFolder_refusedWithTheHolderNamed();
@@ -413,6 +416,29 @@ void TestE2eRecorder::badStart_refusedWithTheReasonAndNothingChanged()
         QVERIFY(after.isDir());
     else
         QCOMPARE(fileBytes(settingsPath), settings);
+}
+
+void TestE2eRecorder::noSettingsInAReadOnlyFolder_runsOnTheStartingSettings()
+{
+    KELVARO_RUN_UNPRIVILEGED();
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    const auto writable = qScopeGuard([&] {
+        QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                              QFileDevice::ExeOwner);
+    });
+    Recorder recorder;
+    QVERIFY(recorder.start(dir.path(),
+                           {QStringLiteral("--device"), dir.filePath(QStringLiteral("com1"))}));
+    // 9600 baud and a device to wait for: the starting settings are in use.
+    QVERIFY2(recorder.waitForJournal(u"retrying every 3 s"_s, 10000),
+             qPrintable(recorder.journalText()));
+    QVERIFY2(recorder.journalText().contains(u"running on the starting settings"_s),
+             qPrintable(recorder.journalText()));
+    ::kill(pid_t(recorder.process().processId()), SIGTERM);
+    QCOMPARE(recorder.waitForExit(10000), 0);
+    QVERIFY(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
 }
 
 void TestE2eRecorder::idleLogging_toldOnceAtStart_data()
