@@ -16,7 +16,6 @@ namespace {
 // Lines of Settings.txt (from 1) of the values checked here.
 constexpr int PortLine = 2;
 constexpr int BaudLine = 3;
-constexpr int LogActiveLine = 19;
 constexpr int NameFormatLine = 20;
 constexpr int FirstFieldLine = 21;
 constexpr int EventLine = 31;

@@ -13,6 +13,9 @@
 
 namespace kelvaro {
 
+// The line of the logging switch; the logging choices follow it.
+inline constexpr int LogActiveLine = 19;
+
 struct SettingsFinding
 {
     int line = 0; // in Settings.txt, from 1
