@@ -6,7 +6,6 @@
 // or --metrics path, 78 (EX_CONFIG) a Settings.txt that cannot work.
 
 #include "app/folder_lock.h"
-#include "app/metrics_path.h"
 #include "app/metrics_publisher.h"
 #include "app/quit_signals.h"
 #include "app/recorder_start.h"
@@ -78,31 +77,12 @@ int main(int argc, char* argv[])
         return 2;
     }
     kelvaro::FolderLock folderLock;
-    switch (folderLock.lock(folder, QCoreApplication::applicationName())) {
-    case kelvaro::FolderLock::Result::Locked:
-        break;
-    case kelvaro::FolderLock::Result::Held:
-        tell(QStringLiteral("not started: the board folder %1 is in use by %2")
-                 .arg(folder, folderLock.holder()));
-        return 1;
-    case kelvaro::FolderLock::Result::NoLock:
-        tell(QStringLiteral("the board folder %1 cannot be locked against a second recorder: %2")
-                 .arg(folder, folderLock.why()));
-        break;
-    }
-
     kelvaro::Kelv_Main state;
-    if (const int status = kelvaro::prepareRecorderSettings(state.settings, folder,
-                                                            parser.isSet(deviceOption), tell))
+    if (const int status = kelvaro::prepareRecorder(
+            folder, parser.isSet(deviceOption),
+            parser.isSet(metricsOption) ? std::optional(parser.value(metricsOption)) : std::nullopt,
+            folderLock, state.settings, tell))
         return status;
-    if (parser.isSet(metricsOption)) {
-        if (const auto problem = kelvaro::metricsPathProblem(
-                parser.value(metricsOption), folder, state.settings.Log_NameFormat.toText())) {
-            tell(QStringLiteral("not started: --metrics %1: %2")
-                     .arg(parser.value(metricsOption), *problem));
-            return 2;
-        }
-    }
 
     kelvaro::BoardSession session(state, folder);
     if (parser.isSet(deviceOption))

@@ -1,9 +1,11 @@
 #include "app/recorder_start.h"
 
+#include "app/metrics_path.h"
 #include "app/recorder_settings.h"
 #include "link/settings_check.h"
 #include "store/settings_file.h"
 
+#include <QCoreApplication>
 #include <QDate>
 #include <QDir>
 
@@ -74,6 +76,34 @@ int prepareRecorderSettings(Settings_Record& settings, const QString& folder, bo
     for (const SettingsFinding& note : check.notes)
         tell(findingText(note));
     settings = read;
+    return 0;
+}
+
+int prepareRecorder(const QString& folder, bool deviceGiven,
+                    const std::optional<QString>& metricsPath, FolderLock& lock,
+                    Settings_Record& settings, const JournalWriter& tell)
+{
+    switch (lock.lock(folder, QCoreApplication::applicationName())) {
+    case FolderLock::Result::Locked:
+        break;
+    case FolderLock::Result::Held:
+        tell(QStringLiteral("not started: the board folder %1 is in use by %2")
+                 .arg(folder, lock.holder()));
+        return 1;
+    case FolderLock::Result::NoLock:
+        tell(QStringLiteral("the board folder %1 cannot be locked against a second recorder: %2")
+                 .arg(folder, lock.why()));
+        break;
+    }
+    if (const int status = prepareRecorderSettings(settings, folder, deviceGiven, tell))
+        return status;
+    if (metricsPath) {
+        if (const auto problem =
+                metricsPathProblem(*metricsPath, folder, settings.Log_NameFormat.toText())) {
+            tell(QStringLiteral("not started: --metrics %1: %2").arg(*metricsPath, *problem));
+            return 2;
+        }
+    }
     return 0;
 }
 
