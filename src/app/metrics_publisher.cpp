@@ -14,13 +14,29 @@ MetricsPublisher::MetricsPublisher(BoardSession& session, QString path, Writer t
     : QObject(parent), m_session(session), m_path(std::move(path)), m_tell(std::move(tell))
 {
     BoardLink& link = session.link();
-    connect(&link, &BoardLink::blockReceived, this, &MetricsPublisher::publish);
+    m_pending.setSingleShot(true);
+    connect(&m_pending, &QTimer::timeout, this, &MetricsPublisher::publish);
+    connect(&link, &BoardLink::blockReceived, this, &MetricsPublisher::publishSoon);
     connect(&link, &BoardLink::problemChanged, this, &MetricsPublisher::publish);
     connect(&link, &BoardLink::opened, this, &MetricsPublisher::publish);
 }
 
+void MetricsPublisher::publishSoon()
+{
+    if (m_pending.isActive())
+        return;
+    const auto since = std::chrono::milliseconds(m_sinceWrite.isValid() ? m_sinceWrite.elapsed()
+                                                                        : m_interval.count());
+    if (since >= m_interval)
+        publish();
+    else
+        m_pending.start(m_interval - since);
+}
+
 void MetricsPublisher::publish()
 {
+    m_pending.stop();
+    m_sinceWrite.start();
     const Kelv_Main& state = m_session.state();
     const BoardLink& link = m_session.link();
     BoardMetrics metrics;

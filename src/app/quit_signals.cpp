@@ -25,16 +25,29 @@ extern "C" void onQuitSignal(int)
 
 } // namespace
 
-QObject* installQuitSignals(QObject* parent, std::function<void()> onQuit)
+bool catchQuitSignals()
 {
-    if (quitPipe[0] < 0 && ::pipe2(quitPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return nullptr;
+    if (quitPipe[0] >= 0)
+        return true;
+    if (::pipe2(quitPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return false;
     struct sigaction action = {};
     action.sa_handler = onQuitSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (const int signal : {SIGTERM, SIGINT})
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP})
         ::sigaction(signal, &action, nullptr);
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ::sigaction(SIGPIPE, &ignore, nullptr);
+    return true;
+}
+
+QObject* installQuitSignals(QObject* parent, std::function<void()> onQuit)
+{
+    if (!catchQuitSignals())
+        return nullptr;
     auto* notifier = new QSocketNotifier(quitPipe[0], QSocketNotifier::Read, parent);
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [onQuit = std::move(onQuit)] {
         char drain[16];
@@ -45,6 +58,11 @@ QObject* installQuitSignals(QObject* parent, std::function<void()> onQuit)
     return notifier;
 }
 #else
+bool catchQuitSignals()
+{
+    return false;
+}
+
 QObject* installQuitSignals(QObject*, std::function<void()>)
 {
     return nullptr;

@@ -1,16 +1,18 @@
 // kelvaro-recorder: answers the board's polls and writes the daily log files of a board
 // folder, with no window and no display (QtCore and QtSerialPort only), for a machine that
 // logs day and night. Each change of the line's state is one line on stderr, for the
-// journal; SIGTERM and SIGINT end it between two events.
+// journal; SIGTERM, SIGINT and SIGHUP end it between two events. Exit statuses: 0 stopped
+// by a signal, 1 the line or the folder held by another program, 2 a wrong command line
+// or --metrics path, 78 (EX_CONFIG) a Settings.txt that cannot work.
 
+#include "app/folder_lock.h"
 #include "app/metrics_publisher.h"
 #include "app/quit_signals.h"
-#include "app/recorder_settings.h"
+#include "app/recorder_start.h"
 #include "core/kelv_main.h"
 #include "core/version.h"
 #include "link/board_session.h"
 #include "link/line_journal.h"
-#include "store/settings_file.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -31,6 +33,9 @@ void tell(const QString& line)
 
 int main(int argc, char* argv[])
 {
+    // Before anything else: a SIGTERM from here on ends the recorder cleanly.
+    kelvaro::catchQuitSignals();
+    kelvaro::keepStandardStreams();
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kelvaro-recorder"));
     QCoreApplication::setApplicationVersion(kelvaro::versionText());
@@ -71,17 +76,14 @@ int main(int argc, char* argv[])
         tell(QStringLiteral("the board folder %1 does not exist").arg(folder));
         return 2;
     }
-    if (!QFileInfo::exists(QDir(folder).filePath(QStringLiteral("Settings.txt")))) {
-        const kelvaro::FileResult written =
-            kelvaro::SaveSettings(kelvaro::recorderStartSettings(), folder);
-        tell(written ? QStringLiteral("wrote a starting Settings.txt in %1 (port 1, 9600 baud, "
-                                      "logging of temperature and relay)")
-                           .arg(folder)
-                     : QStringLiteral("no Settings.txt in %1 and none could be written: %2")
-                           .arg(folder, written.reason()));
-    }
-
+    kelvaro::FolderLock folderLock;
     kelvaro::Kelv_Main state;
+    if (const int status = kelvaro::prepareRecorder(
+            folder, parser.isSet(deviceOption),
+            parser.isSet(metricsOption) ? std::optional(parser.value(metricsOption)) : std::nullopt,
+            folderLock, state.settings, tell))
+        return status;
+
     kelvaro::BoardSession session(state, folder);
     if (parser.isSet(deviceOption))
         session.setDevice(parser.value(deviceOption));

@@ -10,6 +10,8 @@ BoardLink::BoardLink(LinkFlags& flags, RegisterImage& image, QObject* parent)
     // The rest of a block is read in one go rather than a wake-up per byte.
     m_port.setAwaitedBytes([this] { return m_protocol.bytesAwaited(); });
     connect(&m_port, &SerialPort::problemChanged, this, &BoardLink::problemChanged);
+    connect(&m_port, &SerialPort::outputBlocked, this, &BoardLink::outputBlocked);
+    connect(&m_port, &SerialPort::outputResumed, this, &BoardLink::outputResumed);
     // A device that came (back): whatever was under way on the old line is void.
     connect(&m_port, &SerialPort::reopened, this, [this] {
         m_protocol.resumeAfterReconnect();

@@ -73,6 +73,9 @@ Q_SIGNALS:
     void problemChanged(const QString& problem);
     // The port opened: at the first attempt, after a retry, or after a new device came.
     void opened();
+    // The line takes nothing and answers are dropped; it takes them again (see SerialPort).
+    void outputBlocked();
+    void outputResumed(quint64 dropped);
 
 private:
     // LinkHandler

@@ -47,7 +47,7 @@ void BoardSession::start()
     m_link.resetFlags();
     Init_Field_Names(m_state.Field_Names);
     Init_Event_Names(m_state.Event_Names);
-    m_settingsKeeper.load();
+    m_settingsRead = m_settingsKeeper.load();
     m_link.setStallTimeout(std::chrono::seconds(m_state.settings.Comm_TimeOut));
     m_link.open(portSettings(), m_folder);
     m_state.link.Inputs_Loaded = false;

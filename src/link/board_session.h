@@ -35,6 +35,8 @@ public:
     // the line opened (or waited for, when its device is not there yet) with the stall
     // time-out of the settings, and the refresh started. Each step that fails is skipped.
     void start();
+    // How reading Settings.txt at the last start() ended.
+    const SettingsRead& settingsRead() const { return m_settingsRead; }
     // The shutdown: refresh stopped, line closed (also a line still being waited for).
     void stop();
     bool isRunning() const { return m_refreshTimer.isActive(); }
@@ -91,6 +93,7 @@ private:
     Clock m_clock = systemClock;
     std::optional<QDateTime> m_lastLogWrite;
     QString m_logFailure;
+    SettingsRead m_settingsRead;
     std::unique_ptr<TrendBuffer> m_trend;
 };
 

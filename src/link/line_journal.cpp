@@ -23,6 +23,16 @@ LineJournal::LineJournal(BoardSession& session, Writer write, QObject* parent)
     BoardLink& link = session.link();
     connect(&link, &BoardLink::opened, this, &LineJournal::onOpened);
     connect(&link, &BoardLink::problemChanged, this, &LineJournal::onProblem);
+    connect(&link, &BoardLink::outputBlocked, this, [this] {
+        m_write(m_session.link().deviceName() +
+                QStringLiteral(": the line takes no bytes; answers to the board are dropped "
+                               "until it does"));
+    });
+    connect(&link, &BoardLink::outputResumed, this, [this](quint64 dropped) {
+        m_write(
+            m_session.link().deviceName() +
+            QStringLiteral(": the line takes bytes again; %1 answers dropped in all").arg(dropped));
+    });
     connect(&session, &BoardSession::logFailing, this,
             [this](const QString& reason, bool newEpisode) {
                 if (newEpisode)

@@ -1,6 +1,7 @@
 #pragma once
 // What an unattended recorder tells its journal: one plain line for each change of the
-// line's state (opened, device removed and retried, board silent, reopened) and of the log
+// line's state (opened, device removed and retried, board silent, reopened, answers dropped
+// because the line takes nothing and taken again) and of the log
 // writing (failed and why, written again). Silence is told when it begins and then at
 // each doubling of its length, so a board that is off for a week does not flood the
 // journal.

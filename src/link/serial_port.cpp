@@ -160,6 +160,7 @@ SerialPort::SerialPort(QObject* parent) : QObject(parent)
 {
     connect(&m_port, &QSerialPort::readyRead, this, &SerialPort::onReadyRead);
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialPort::onPortError);
+    connect(&m_port, &QSerialPort::bytesWritten, this, &SerialPort::onBytesWritten);
     m_reopenTimer.setSingleShot(true);
     m_reopenTimer.setInterval(std::chrono::seconds(3));
     connect(&m_reopenTimer, &QTimer::timeout, this, &SerialPort::onReopenTimer);
@@ -299,6 +300,17 @@ void SerialPort::write(QByteArrayView bytes)
 {
     if (!m_port.isOpen() || bytes.isEmpty())
         return;
+    onBytesWritten(); // a queue emptied by a reopen ends a blocked spell as well
+    const qint64 queued = m_port.bytesToWrite();
+    if (queued > 0 && queued + bytes.size() > MaxQueuedBytes) {
+        // Whole writes only: a part of an answer would garble the exchange.
+        ++m_droppedWrites;
+        if (!m_outputBlocked) {
+            m_outputBlocked = true;
+            Q_EMIT outputBlocked();
+        }
+        return;
+    }
 #ifdef Q_OS_UNIX
     // Straight to the device while nothing waits in QSerialPort's queue. QSerialPort writes
     // at once as well, but then arms its write notifier for an extra event-loop turn only to
@@ -314,6 +326,14 @@ void SerialPort::write(QByteArrayView bytes)
     }
 #endif
     m_port.write(bytes.data(), bytes.size());
+}
+
+void SerialPort::onBytesWritten()
+{
+    if (m_outputBlocked && m_port.bytesToWrite() == 0) {
+        m_outputBlocked = false;
+        Q_EMIT outputResumed(m_droppedWrites);
+    }
 }
 
 void SerialPort::onReadyRead()

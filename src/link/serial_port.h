@@ -65,8 +65,15 @@ public:
     // Closes the port if open and stops trying to reopen it; problem() keeps its text.
     void close();
     bool isOpen() const;
-    // Queued and sent as the port accepts it; dropped while the port is closed.
+    // Queued and sent as the port accepts it; dropped while the port is closed. The queue
+    // is bounded (MaxQueuedBytes): while the line takes nothing (the other side of a
+    // pseudo-terminal stopped reading, a device that never drains), a whole write that
+    // would take a non-empty queue beyond it is dropped and counted instead of growing
+    // memory without limit.
     void write(QByteArrayView bytes);
+    static constexpr qint64 MaxQueuedBytes = 4096;
+    // Writes dropped since the port was made.
+    quint64 droppedWrites() const { return m_droppedWrites; }
 
     // The device open or last tried; empty when the port number names none.
     QString deviceName() const { return m_deviceName; }
@@ -99,9 +106,14 @@ Q_SIGNALS:
     void problemChanged(const QString& problem);
     // The vanished device is open again; an exchange in progress before it went is void.
     void reopened();
+    // The queue is full and writes are dropped: emitted at the first dropped write.
+    void outputBlocked();
+    // The queue has drained after outputBlocked(); `dropped` writes were dropped in all.
+    void outputResumed(quint64 dropped);
 
 private:
     void onReadyRead();
+    void onBytesWritten();
     void onPortError(QSerialPort::SerialPortError error);
     void onDeviceGone();
     void onReopenTimer();
@@ -146,6 +158,8 @@ private:
     quint64 m_reopenCount = 0;
     bool m_heldByOther = false;
     QString m_lastFailure;
+    quint64 m_droppedWrites = 0;
+    bool m_outputBlocked = false;
 };
 
 } // namespace kelvaro

@@ -13,7 +13,8 @@ namespace kelvaro {
 // (0644) whatever the process's umask: the exporter that reads it runs as another user,
 // and it holds nothing that the board's display does not show. The temporary file it is
 // written to does not end in ".prom", so the textfile collector never reads it half
-// written. On failure the old file stays and the reason names the file.
+// written. It is not synced to disk: a snapshot rewritten every second is not worth a
+// flash write per block. On failure the old file stays and the reason names the file.
 FileResult writeMetricsFile(const QString& path, const QByteArray& exposition);
 
 } // namespace kelvaro

@@ -9,9 +9,17 @@
 #include <QDir>
 #include <QFile>
 #include <cmath>
+#include <cstring>
 #include <optional>
 #include <variant>
 #include <vector>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace kelvaro {
 
@@ -268,29 +276,100 @@ bool storeItem(const Slot& slot, const LineItem& item)
         slot.target);
 }
 
-bool readSettings(Settings_Record& record, QIODevice& device)
+// Why `item` does not convert into `slot`.
+QString refusedItem(const Slot& slot, const LineItem& item)
+{
+    const QString what = std::visit(
+        [](const auto& target) -> QString {
+            using T = std::decay_t<decltype(target)>;
+            if constexpr (std::is_same_v<T, qint16*>)
+                return QStringLiteral("a whole number from -32768 to 32767");
+            else if constexpr (std::is_same_v<T, qint32*>)
+                return QStringLiteral("a whole number from -2147483648 to 2147483647");
+            else if constexpr (std::is_same_v<T, bool*>)
+                return QStringLiteral("#TRUE#, #FALSE# or a number");
+            else
+                return QStringLiteral("a number");
+        },
+        slot.target);
+    return QStringLiteral("the %1 must be %2, not %3")
+        .arg(slot.name, what,
+             item.kind == LineItem::Kind::Quoted ? QLatin1Char('"') + item.text + QLatin1Char('"')
+                                                 : item.text);
+}
+
+SettingsRead readSettings(Settings_Record& record, QIODevice& device)
 {
     const CappedLines read = readCappedLines(device, SettingsLineCount);
-    if (read.lines.isEmpty())
-        return false;
+    const auto stopped = [](qsizetype line, const QString& reason) {
+        return SettingsRead{SettingsRead::Kind::Stopped, int(line), reason};
+    };
     // One encoding for the whole file; lines hold no '\n', so splitting undoes the join.
-    const QStringList lines = decodeFileText(read.lines.join('\n')).split(u'\n');
+    const QStringList lines =
+        read.lines.isEmpty() ? QStringList() : decodeFileText(read.lines.join('\n')).split(u'\n');
     const std::vector<Slot> lineSlots = settingsSlots(record);
     for (qsizetype i = 0; i < lines.size(); ++i) {
         // One item per line; anything after a comma that ends it is not read.
-        if (!storeItem(lineSlots[static_cast<std::size_t>(i)], splitItems(lines[i]).constFirst()))
-            return false;
+        const LineItem item = splitItems(lines[i]).constFirst();
+        if (!storeItem(lineSlots[static_cast<std::size_t>(i)], item))
+            return stopped(i + 1, refusedItem(lineSlots[static_cast<std::size_t>(i)], item));
     }
-    return lines.size() == SettingsLineCount;
+    if (lines.size() == SettingsLineCount)
+        return {};
+    if (read.overlong)
+        return stopped(lines.size() + 1,
+                       QStringLiteral("the line is longer than %1 bytes").arg(MaxLineBytes));
+    if (read.readError)
+        return stopped(lines.size() + 1,
+                       QStringLiteral("the file could not be read (%1)").arg(device.errorString()));
+    if (lines.isEmpty())
+        return stopped(1, QStringLiteral("the file is empty"));
+    return stopped(lines.size() + 1, QStringLiteral("the file ends after line %1 of %2")
+                                         .arg(lines.size())
+                                         .arg(SettingsLineCount));
 }
 
 } // namespace
 
 bool LoadSettings(Settings_Record& record, const QString& folder)
 {
-    QFile file(QDir(folder).filePath(SettingsFileName));
+    return readSettingsFile(record, folder).kind == SettingsRead::Kind::Whole;
+}
+
+SettingsRead readSettingsFile(Settings_Record& record, const QString& folder)
+{
+    const QString path = QDir(folder).filePath(SettingsFileName);
+    const auto unreadable = [](const QString& why) {
+        return SettingsRead{SettingsRead::Kind::Unreadable, 0, why};
+    };
+    QFile file;
+#ifdef Q_OS_UNIX
+    // Without blocking: opening a FIFO for reading would wait for a writer forever.
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == ENOENT)
+            return {SettingsRead::Kind::Missing, 0, {}};
+        return unreadable(QString::fromLocal8Bit(std::strerror(error)).toLower());
+    }
+    struct stat status = {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return unreadable(S_ISDIR(status.st_mode) ? QStringLiteral("it is a folder, not a file")
+                                                  : QStringLiteral("it is not a regular file"));
+    }
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return unreadable(file.errorString());
+    }
+#else
+    file.setFileName(path);
+    if (!file.exists())
+        return {SettingsRead::Kind::Missing, 0, {}};
     if (!file.open(QIODevice::ReadOnly))
-        return false;
+        return unreadable(file.errorString());
+#endif
     return readSettings(record, file);
 }
 
@@ -331,6 +410,11 @@ QList<SettingsProblem> settingsProblems(const Settings_Record& record)
 }
 
 bool parseSettings(Settings_Record& record, const QByteArray& bytes)
+{
+    return parseSettingsRead(record, bytes).kind == SettingsRead::Kind::Whole;
+}
+
+SettingsRead parseSettingsRead(Settings_Record& record, const QByteArray& bytes)
 {
     QBuffer buffer;
     buffer.setData(bytes);

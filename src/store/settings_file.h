@@ -28,6 +28,26 @@ inline const QString SettingsFileName = QStringLiteral("Settings.txt");
 // Text is UTF-8 when the lines read are valid UTF-8, otherwise Windows-1252.
 bool LoadSettings(Settings_Record& record, const QString& folder);
 
+// How a read of Settings.txt ended.
+struct SettingsRead
+{
+    enum class Kind
+    {
+        Whole,      // all 42 lines were read
+        Missing,    // there is no Settings.txt; nothing was read
+        Unreadable, // it cannot be opened or is no regular file; nothing was read
+        Stopped     // reading stopped at `line`; the values before it were read
+    };
+    Kind kind = Kind::Whole;
+    int line = 0;   // Stopped: the line reading stopped at, from 1
+    QString reason; // Unreadable and Stopped: why, for the operator
+};
+
+// LoadSettings, saying how it ended. The file is opened without blocking and checked to be
+// a regular file before anything is read from it, so a FIFO, a device or a folder put in
+// its place is refused at once instead of hanging the start.
+SettingsRead readSettingsFile(Settings_Record& record, const QString& folder);
+
 // Replaces <folder>/Settings.txt atomically with `record`, written as UTF-8. Refused, with
 // the field named in the reason, when a text holds a double quote or a line break, or a
 // real is infinite or NaN: none of these reads back. On any failure (also a folder that
@@ -53,5 +73,7 @@ QList<SettingsProblem> settingsProblems(const Settings_Record& record);
 
 // Parses file bytes as LoadSettings does.
 bool parseSettings(Settings_Record& record, const QByteArray& bytes);
+// The same, saying where and why reading stopped (never Missing or Unreadable).
+SettingsRead parseSettingsRead(Settings_Record& record, const QByteArray& bytes);
 
 } // namespace kelvaro

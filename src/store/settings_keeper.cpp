@@ -29,11 +29,11 @@ SettingsKeeper::SettingsKeeper(Settings_Record& record, QString folder, QObject*
 {
 }
 
-bool SettingsKeeper::load()
+SettingsRead SettingsKeeper::load()
 {
-    const bool whole = LoadSettings(m_record, m_folder);
+    const SettingsRead read = readSettingsFile(m_record, m_folder);
     Q_EMIT changed();
-    return whole;
+    return read;
 }
 
 CommunicationSettings SettingsKeeper::communication(const Settings_Record& record)

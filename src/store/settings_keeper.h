@@ -4,6 +4,7 @@
 // record. A value Settings.txt cannot hold never reaches the record.
 
 #include "core/settings_record.h"
+#include "store/settings_file.h"
 
 #include <QObject>
 #include <QString>
@@ -77,8 +78,8 @@ public:
     const Settings_Record& settings() const { return m_record; }
     const QString& folder() const { return m_folder; }
 
-    // Reads Settings.txt into the record (see LoadSettings); true when all of it was read.
-    bool load();
+    // Reads Settings.txt into the record (see LoadSettings) and says how the read ended.
+    SettingsRead load();
 
     // Each of these changes its values and saves the whole record. A new value that
     // Settings.txt cannot hold is refused and changes nothing. When the record can be

@@ -2,6 +2,7 @@
 
 #include "core/version.h"
 #include "link/board_session.h"
+#include "link/settings_check.h"
 #include "logging/log_recorder.h"
 #include "store/parameter_file.h"
 #include "store/settings_file.h"
@@ -309,6 +310,7 @@ void Frm_Main::startUp(QWidget* splash)
     m_panels[1]->setText(logging.statusText);
     m_panels[2]->setText(StatusWait);
     m_mnuLogStart->setChecked(logging.checked);
+    showStartLoggingFindings();
 
     m_mnuDirectData->setChecked(settings.Show_Direct == 1);
     applyWidth();
@@ -417,6 +419,25 @@ void Frm_Main::clearLogFailure()
     panel->setToolTip(QString());
     panel->setAutoFillBackground(false);
     panel->setPalette(QPalette());
+}
+
+void Frm_Main::showStartLoggingFindings()
+{
+    // The port's findings are in the link panel's tool tip already (the line says why it
+    // cannot open), and "logging is off" is what the logging panel shows; what is left is
+    // logging that is on but cannot work or logs nothing. Told at start, in the logging
+    // panel's tool tip, until a log failure or its end replaces it.
+    const StartSettingsCheck check =
+        checkStartSettings(m_state.settings, m_session.folder(), false, QDate::currentDate());
+    QStringList lines;
+    for (const QList<SettingsFinding>* findings : {&check.faults, &check.notes}) {
+        for (const SettingsFinding& finding : *findings) {
+            if (finding.line > LogActiveLine)
+                lines.append(findingText(finding));
+        }
+    }
+    if (!lines.isEmpty())
+        m_panels[1]->setToolTip(lines.join(QLatin1Char('\n')));
 }
 
 void Frm_Main::showMessage(const QString& title, const QString& text)

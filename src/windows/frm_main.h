@@ -68,6 +68,8 @@ private:
     void showLogFailure(const QString& reason, bool newEpisode);
     void clearLogFailure();
     void showMessage(const QString& title, const QString& text);
+    // Names logging settings that cannot work or log nothing, once at start.
+    void showStartLoggingFindings();
     void updatePortToolTip();
 
     void mnuCtoF_Click();

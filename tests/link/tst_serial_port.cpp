@@ -127,6 +127,9 @@ private Q_SLOTS:
     void silentBoard_saidSoUntilBytesArrive();
     void awaitedBytes_readInFewChunks_data();
     void awaitedBytes_readInFewChunks();
+    void retriedOpenSucceeds_problemCleared_data();
+    void retriedOpenSucceeds_problemCleared();
+    void lineTakesNothing_writesDroppedAndCountedNotQueued();
 };
 
 void TestSerialPort::portDeviceName_data()
@@ -672,6 +675,65 @@ void TestSerialPort::awaitedBytes_readInFewChunks()
     QVERIFY(bench.line.send("Q"));
     QTRY_COMPARE(bench.fromBoard.size(), written + 1);
     QVERIFY2(readAfter < 40, qPrintable(QString::number(readAfter)));
+}
+
+void TestSerialPort::retriedOpenSucceeds_problemCleared_data()
+{
+    // How the port comes to work: the missing device appears at a retry, or the operator
+    // names the right port instead.
+    QTest::addColumn<bool>("byNewPort");
+    QTest::newRow("device appears") << false;
+    QTest::newRow("right port chosen") << true;
+}
+
+void TestSerialPort::retriedOpenSucceeds_problemCleared()
+{
+    QFETCH(bool, byNewPort);
+    Bench bench;
+    QVERIFY(bench.folder.isValid() && bench.line.isValid());
+    bench.port.setReopenInterval(std::chrono::milliseconds(50));
+    QSignalSpy problems(&bench.port, &SerialPort::problemChanged);
+    const qint16 wrongPort = byNewPort ? 8 : TestPort;
+    QVERIFY(!bench.port.openOrWait({wrongPort, 9600, false, false, {}}, bench.folder.path()));
+    QVERIFY(bench.port.problem().endsWith(QStringLiteral("; retrying every 0.05 s")));
+
+    QVERIFY(bench.linkLine(QStringLiteral("com7")));
+    if (byNewPort)
+        QVERIFY(bench.port.openOrWait({TestPort, 9600, false, false, {}}, bench.folder.path()));
+    QTRY_VERIFY(bench.port.isOpen());
+    QCOMPARE(bench.port.problem(), QString());
+    QCOMPARE(problems.constLast().constFirst().toString(), QString());
+    QVERIFY(!bench.port.isReopening());
+}
+
+void TestSerialPort::lineTakesNothing_writesDroppedAndCountedNotQueued()
+{
+    Bench bench;
+    QVERIFY(bench.isValid());
+    QVERIFY2(bench.open(), qPrintable(bench.port.problem()));
+    QSignalSpy blocked(&bench.port, &SerialPort::outputBlocked);
+    QSignalSpy resumed(&bench.port, &SerialPort::outputResumed);
+
+    // The board's side reads nothing: the pseudo-terminal fills, then the queue.
+    const QByteArray answer(64, 'R');
+    constexpr int Writes = 5000; // 320 KB, far beyond both
+    for (int i = 0; i < Writes; ++i) {
+        bench.port.write(answer);
+        if (i % 100 == 0)
+            QTest::qWait(1);
+    }
+    QCOMPARE(blocked.count(), 1);
+    const quint64 dropped = bench.port.droppedWrites();
+    QVERIFY(dropped > 0);
+
+    // Reading again drains the queue; what arrived is whole answers, in order.
+    QByteArray arrived;
+    QTRY_VERIFY((arrived = bench.line.received(), resumed.count() == 1));
+    QCOMPARE(resumed.constFirst().constFirst().value<quint64>(), dropped);
+    arrived = bench.line.received();
+    QCOMPARE(quint64(arrived.size() / answer.size()), Writes - dropped);
+    QCOMPARE(arrived.size() % answer.size(), 0);
+    QVERIFY(arrived.size() <= 64 * 1024 + SerialPort::MaxQueuedBytes);
 }
 
 QTEST_GUILESS_MAIN(TestSerialPort)

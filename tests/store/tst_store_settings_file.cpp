@@ -1,6 +1,8 @@
 #include "store/settings_file.h"
 #include "store/test_files.h"
+#include "store/text_lines.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QLocale>
 #include <QScopeGuard>
@@ -9,6 +11,7 @@
 #include <clocale>
 #include <limits>
 #include <string>
+#include <sys/stat.h>
 
 using namespace kelvaro;
 using namespace kelvaro::test;
@@ -94,6 +97,8 @@ private Q_SLOTS:
     void unwritableValue_refusesSaveAndKeepsOldFile_data();
     void unwritableValue_refusesSaveAndKeepsOldFile();
     void endlessFile_isNotReadWhole();
+    void readSettingsFile_saysWhereAndWhy_data();
+    void readSettingsFile_saysWhereAndWhy();
 };
 
 void TestSettingsFile::saveThenLoad_roundTrip_data()
@@ -441,6 +446,58 @@ void TestSettingsFile::endlessFile_isNotReadWhole()
     QVERIFY(!LoadSettings(record, dir.path())); // would never return if read whole
     QVERIFY(timer.elapsed() < 2000);
     QCOMPARE(record, sampleRecord());
+}
+
+void TestSettingsFile::readSettingsFile_saysWhereAndWhy_data()
+{
+    // What Settings.txt is: "missing", "fifo", "folder", or its bytes.
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<SettingsRead::Kind>("kind");
+    QTest::addColumn<int>("line");
+    QTest::addColumn<QString>("reason");
+    const QByteArray file = settingsFileBytes(sampleRecord()).value();
+    const QByteArrayList lines = file.split('\n');
+    using K = SettingsRead::Kind;
+    QTest::newRow("whole") << file << K::Whole << 0 << QString();
+    QTest::newRow("missing") << QByteArray("missing") << K::Missing << 0 << QString();
+    QTest::newRow("a FIFO, not waited for")
+        << QByteArray("fifo") << K::Unreadable << 0 << u"it is not a regular file"_s;
+    QTest::newRow("a folder") << QByteArray("folder") << K::Unreadable << 0
+                              << u"it is a folder, not a file"_s;
+    QTest::newRow("empty") << QByteArray() << K::Stopped << 1 << u"the file is empty"_s;
+    QTest::newRow("cut short") << QByteArray(lines.mid(0, 6).join('\n') + '\n') << K::Stopped << 7
+                               << u"the file ends after line 6 of 42"_s;
+    QTest::newRow("letters for the port")
+        << QByteArray(lines.constFirst() + "\nseven\r\n" + lines.mid(2).join('\n')) << K::Stopped
+        << 2 << u"the serial port number must be a whole number from -32768 to 32767, not seven"_s;
+    QTest::newRow("quoted text for the baud")
+        << QByteArray(lines.mid(0, 2).join('\n') + "\n\"9600\"\r\n") << K::Stopped << 3
+        << u"the baud rate must be a whole number from -2147483648 to 2147483647, not "
+           "\"9600\""_s;
+    QTest::newRow("overlong line")
+        << QByteArray(lines.constFirst() + '\n' + QByteArray(MaxLineBytes + 10, '7') + "\r\n")
+        << K::Stopped << 2 << u"the line is longer than 65536 bytes"_s;
+}
+
+void TestSettingsFile::readSettingsFile_saysWhereAndWhy()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(SettingsRead::Kind, kind);
+    QFETCH(int, line);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(SettingsFileName);
+    if (file == "fifo")
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    else if (file == "folder")
+        QVERIFY(QDir(dir.path()).mkdir(SettingsFileName));
+    else if (file != "missing")
+        QVERIFY(writeBytes(path, file));
+    Settings_Record record;
+    const SettingsRead read = readSettingsFile(record, dir.path());
+    QCOMPARE(read.kind, kind);
+    QCOMPARE(read.line, line);
+    QCOMPARE(read.reason, reason);
 }
 
 QTEST_GUILESS_MAIN(TestSettingsFile)

@@ -149,6 +149,8 @@ private Q_SLOTS:
     void doubleQuoteFromAnEditedFile_correctedInTheLoggingWindow();
     void loggingFailure_markedUntilALineIsWritten_toldOncePerEpisode();
     void exit_leavesSettingsFileByteIdentical();
+    void loggingThatCannotWork_namedInTheLoggingPanelAtStart_data();
+    void loggingThatCannotWork_namedInTheLoggingPanelAtStart();
 };
 
 void TestFrmMain::startWithoutSettings_showsZeroImageAndWaitTexts()
@@ -822,6 +824,38 @@ void TestFrmMain::exit_leavesSettingsFileByteIdentical()
     QTRY_VERIFY(!p.window->isVisible());
     QVERIFY(own.open(QIODevice::ReadOnly));
     QCOMPARE(own.readAll(), bytes);
+}
+
+void TestFrmMain::loggingThatCannotWork_namedInTheLoggingPanelAtStart_data()
+{
+    // Logging on, the first field, the event; the logging panel's tool tip at start.
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("event");
+    QTest::addColumn<QString>("toolTip");
+    QTest::newRow("logs a field") << u"Actual Temperature (i16)"_s << u"On Counter Change"_s
+                                  << QString();
+    QTest::newRow("unknown event")
+        << u"Actual Temperature (i16)"_s << u"On Tuesday"_s
+        << u"Settings.txt line 31: the logging event \"On Tuesday\" is not one the program knows"_s;
+    QTest::newRow("no field") << u"None"_s << u"On Counter Change"_s
+                              << u"Settings.txt line 21: no field is chosen for logging: log "
+                                 "lines hold only the date and the time"_s;
+}
+
+void TestFrmMain::loggingThatCannotWork_namedInTheLoggingPanelAtStart()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, event);
+    QFETCH(QString, toolTip);
+    Settings_Record settings = onPort7();
+    settings.Log_Active = LooseValue::number(1);
+    settings.Log_NameFormat = LooseValue::text(u"DD-MM-YYYY"_s);
+    settings.Log_Fields[0] = LooseValue::text(field);
+    settings.Log_Event = LooseValue::text(event);
+    Program p(settings);
+    QCOMPARE(p.label(QStringLiteral("Panel2"))->toolTip(), toolTip);
+    QCOMPARE(p.panel(2), QStringLiteral("Logging Status: Activate"));
+    QVERIFY(!p.message());
 }
 
 QTEST_MAIN(TestFrmMain)
