@@ -24,6 +24,11 @@ kelvaro_fuzz_packages=(
   clang libclang-rt-14-dev
 )
 
+# Only for bench/service_resources.sh: strace times the recorder's reads and frames.
+kelvaro_service_bench_packages=(
+  strace
+)
+
 # Only for scripts/check-format (CI): the formatter of .clang-format.
 kelvaro_format_packages=(
   clang-format

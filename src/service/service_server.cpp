@@ -23,6 +23,14 @@ namespace {
 // Writes a client may have waiting in the queue at once.
 constexpr int MaxWritesPerClient = 8;
 
+// Written at once where the socket takes it: no extra turn of the event loop per client
+// and block. What the socket cannot take now stays buffered (and counts as unread).
+void sendLine(QLocalSocket& socket, const QByteArray& line)
+{
+    socket.write(line);
+    socket.flush();
+}
+
 QJsonObject withId(QJsonObject message, const QJsonValue& id)
 {
     if (!id.isNull() && !id.isUndefined())
@@ -357,7 +365,7 @@ void ServiceServer::onBlock()
             drop(socket);
             continue;
         }
-        socket->write(*line);
+        sendLine(*socket, *line);
     }
 }
 
@@ -395,7 +403,7 @@ void ServiceServer::send(Client& client, const QJsonObject& message)
         drop(client.socket);
         return;
     }
-    client.socket->write(encodeMessage(message));
+    sendLine(*client.socket, encodeMessage(message));
 }
 
 QJsonObject ServiceServer::statusMessage() const
