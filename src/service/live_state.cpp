@@ -45,7 +45,7 @@ QJsonObject stateMessage(const BoardSession& session, bool fahrenheit, const QLo
         log.insert(QStringLiteral("lastWrite"), written->toString(Qt::ISODate));
     return {
         {QStringLiteral("type"), QStringLiteral("state")},
-        {QStringLiteral("time"), QDateTime::currentDateTime().toString(Qt::ISODate)},
+        {QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
         {QStringLiteral("unit"), fahrenheit ? QStringLiteral("F") : QStringLiteral("C")},
         {QStringLiteral("words"), wordList},
         {QStringLiteral("values"), values},

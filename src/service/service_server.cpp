@@ -23,12 +23,19 @@ namespace {
 // Writes a client may have waiting in the queue at once.
 constexpr int MaxWritesPerClient = 8;
 
-// Written at once where the socket takes it: no extra turn of the event loop per client
-// and block. What the socket cannot take now stays buffered (and counts as unread).
+// Straight to the socket while nothing waits in its buffer, as the serial port does: no
+// buffer copy and no extra turn of the event loop per client and block. Whatever the
+// socket cannot take now goes through QLocalSocket's buffer (and counts as unread).
 void sendLine(QLocalSocket& socket, const QByteArray& line)
 {
-    socket.write(line);
-    socket.flush();
+    qsizetype sent = 0;
+    if (socket.bytesToWrite() == 0 && socket.socketDescriptor() >= 0) {
+        const ssize_t n = ::send(int(socket.socketDescriptor()), line.constData(),
+                                 std::size_t(line.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
+        sent = n > 0 ? qsizetype(n) : 0;
+    }
+    if (sent < line.size())
+        socket.write(line.constData() + sent, line.size() - sent);
 }
 
 QJsonObject withId(QJsonObject message, const QJsonValue& id)
