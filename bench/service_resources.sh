@@ -40,7 +40,7 @@ start_recorder() { # folder, poll-ms
     "$build/src/app/kelvaro-recorder" --dir "$1" </dev/null 2>"$1/journal" &
   recorder=$!
   pids+=("$recorder")
-  until grep -q 'opened ' "$1/journal"; do sleep 0.1; done
+  until grep -qs "opened " "$1/journal"; do sleep 0.1; done
 }
 
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
