@@ -72,6 +72,7 @@ class TestE2eService : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void ctlAndBadClients_writesConfirmedRefusalsSendNothingAndTheLogGoesOn();
+    void subscriber_getsEveryBlockAndSwitchesLoggingOffThroughTheService();
     void secondRecorderOnTheFolder_refusedAndTheFirstServesOn();
     void staleSocket_replacedWhenNobodyAnswers();
     void linkAtTheSocketPath_notFollowed();
@@ -158,6 +159,54 @@ void TestE2eService::ctlAndBadClients_writesConfirmedRefusalsSendNothingAndTheLo
     ::kill(pid_t(recorder.process().processId()), SIGTERM);
     QCOMPARE(recorder.waitForExit(10000), 0);
     QVERIFY(!QFile::exists(socketIn(dir))); // removed at a clean stop
+}
+
+void TestE2eService::subscriber_getsEveryBlockAndSwitchesLoggingOffThroughTheService()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    BoardSimProcess sim(dir.path());
+    QVERIFY2(sim.start({QStringLiteral("--time-scale"), QStringLiteral("5")}),
+             qPrintable(sim.error()));
+    Recorder recorder;
+    QVERIFY(recorder.start(dir.path()));
+    QVERIFY(recorder.waitForJournal(QStringLiteral("opened "), 10000));
+    QVERIFY(QTest::qWaitFor([&] { return logLines(dir.path()).size() >= 1; }, 15000));
+
+    QLocalSocket client;
+    client.connectToServer(socketIn(dir));
+    QVERIFY(client.waitForConnected(5000));
+    QByteArray received;
+    const auto linesWith = [&](const QByteArray& text) {
+        received += client.readAll();
+        qsizetype count = 0;
+        for (const QByteArray& line : received.split('\n'))
+            count += line.contains(text) ? 1 : 0;
+        return count;
+    };
+    client.write(R"({"type":"subscribe","unit":"F","id":1})"
+                 "\n");
+    // Blocks come about four times a second at the simulated board's pace.
+    QVERIFY(QTest::qWaitFor([&] { return linesWith("\"type\":\"state\"") >= 4; }, 10000));
+    // Temperatures in the subscriber's unit, as the window shows them in °F.
+    QVERIFY(received.contains("\"unit\":\"F\"") && received.contains("\xC2\xB0"
+                                                                     "F\""));
+
+    client.write(R"({"type":"settings","logActive":false,"id":"off"})"
+                 "\n");
+    QVERIFY(QTest::qWaitFor(
+        [&] { return linesWith(R"("id":"off","result":"saved","type":"settings")") == 1; }, 5000));
+    QVERIFY2(recorder.waitForJournal(QStringLiteral("settings: logging off: saved"), 5000),
+             qPrintable(recorder.journalText()));
+    QFile settings(dir.filePath(QStringLiteral("Settings.txt")));
+    QVERIFY(settings.open(QIODevice::ReadOnly));
+    const QList<QByteArray> fileLines = settings.readAll().split('\n');
+    const qsizetype logging = fileLines.indexOf("\"[Logging]\"\r");
+    QVERIFY(logging >= 0);
+    QCOMPARE(fileLines.value(logging + 1), QByteArray("0\r"));
+    const qsizetype written = logLines(dir.path()).size();
+    QTest::qWait(4500); // two passes of the log
+    QCOMPARE(logLines(dir.path()).size(), written);
 }
 
 void TestE2eService::secondRecorderOnTheFolder_refusedAndTheFirstServesOn()
