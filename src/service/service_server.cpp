@@ -284,9 +284,9 @@ void ServiceServer::handle(Client& client, const Request& request)
         if (!queued) {
             answer.insert(QStringLiteral("state"), QStringLiteral("refused"));
             answer.insert(QStringLiteral("reason"), queued.reason());
+            // Not journalled: nothing changed, and a client repeating refused writes must
+            // not flood the journal.
             send(client, withId(answer, request.id));
-            m_journal(QStringLiteral("%1 write %2 refused: %3")
-                          .arg(who(client), what, queued.reason().section(u'\n', 0, 0)));
             return;
         }
         ++client.writesOpen;
