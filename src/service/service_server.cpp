@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QTimer>
 #include <cerrno>
 #include <cstring>
 #include <sys/socket.h>
@@ -20,6 +21,8 @@ namespace kelvaro::service {
 
 namespace {
 
+// Requests of one client handled in one turn of the event loop.
+constexpr int LinesPerTurn = 16;
 // Writes a client may have waiting in the queue at once.
 constexpr int MaxWritesPerClient = 8;
 
@@ -177,6 +180,8 @@ void ServiceServer::onNewConnection()
             client->pid = credentials.pid;
         }
 #endif
+        // Qt stops reading from a client that sends faster than it is answered.
+        socket->setReadBufferSize(4 * MaxLineLength);
         m_clients.insert(socket, client);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
             if (const auto found = m_clients.value(socket))
@@ -207,9 +212,20 @@ void ServiceServer::drop(QLocalSocket* socket)
 
 void ServiceServer::onReadable(Client& client)
 {
+    // A turn takes a bounded share: at most LinesPerTurn requests, read from the socket a
+    // line's worth at a time, so a flood of requests leaves the line's bytes their turns
+    // of the event loop and waits in the socket (the client is slowed, nobody else).
     QLocalSocket* socket = client.socket;
-    client.reader.append(socket->readAll());
-    while (const auto line = client.reader.nextLine()) {
+    int handled = 0;
+    while (handled < LinesPerTurn) {
+        const std::optional<QByteArray> line = client.reader.nextLine();
+        if (!line) {
+            if (client.reader.overLong() || socket->bytesAvailable() == 0)
+                break;
+            client.reader.append(socket->read(MaxLineLength + 2));
+            continue;
+        }
+        ++handled;
         if (line->trimmed().isEmpty())
             continue;
         const Outcome<Request> request = parseRequest(*line);
@@ -227,6 +243,13 @@ void ServiceServer::onReadable(Client& client)
                 QStringLiteral("line longer than %1 bytes; connection closed").arg(MaxLineLength)));
         socket->flush();
         drop(socket);
+        return;
+    }
+    if (handled == LinesPerTurn) {
+        QTimer::singleShot(0, this, [this, socket] {
+            if (const auto found = m_clients.value(socket))
+                onReadable(*found);
+        });
     }
 }
 
