@@ -15,7 +15,8 @@ if ! [[ "$seconds" =~ ^[0-9]+$ ]] || [ "$seconds" -lt 1 ]; then
   echo "usage: fuzz/run.sh [seconds-per-target]" >&2
   exit 2
 fi
-targets=(fuzz_link fuzz_settings fuzz_parameters fuzz_values fuzz_log_name fuzz_log_line)
+targets=(fuzz_link fuzz_settings fuzz_parameters fuzz_values fuzz_log_name fuzz_log_line
+  fuzz_service_request)
 
 source scripts/deps.sh
 kelvaro_install_deps "${kelvaro_fuzz_packages[@]}"

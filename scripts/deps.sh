@@ -34,6 +34,11 @@ kelvaro_fuzz_packages=(
   clang "$kelvaro_clang_runtime"
 )
 
+# Only for bench/service_resources.sh: strace times the recorder's reads and frames.
+kelvaro_service_bench_packages=(
+  strace
+)
+
 # Only for scripts/check-format (CI): the formatter of .clang-format.
 kelvaro_format_packages=(
   clang-format

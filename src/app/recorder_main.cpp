@@ -8,6 +8,7 @@
 #include "app/folder_lock.h"
 #include "app/metrics_publisher.h"
 #include "app/quit_signals.h"
+#include "app/recorder_service.h"
 #include "app/recorder_start.h"
 #include "core/kelv_main.h"
 #include "core/version.h"
@@ -61,7 +62,13 @@ int main(int argc, char* argv[])
         QStringLiteral("file"));
     parser.addOption(dirOption);
     parser.addOption(deviceOption);
+    const QCommandLineOption socketOption(
+        QStringLiteral("socket"),
+        QStringLiteral("Serve local clients (kelvaro-ctl, attached windows) on this Unix "
+                       "socket (default: kelvaro.sock in the board folder)."),
+        QStringLiteral("path"));
     parser.addOption(metricsOption);
+    parser.addOption(socketOption);
     parser.process(application);
     if (!parser.positionalArguments().isEmpty()) {
         tell(QStringLiteral("unexpected argument %1; see --help")
@@ -104,6 +111,15 @@ int main(int argc, char* argv[])
         // Two programs answering one board would garble the exchange: leave it alone.
         session.stop();
         tell(QStringLiteral("not started: ") + link.openFailure());
+        return 1;
+    }
+    const auto service = kelvaro::startRecorderService(
+        session,
+        parser.isSet(socketOption) ? QFileInfo(parser.value(socketOption)).absoluteFilePath()
+                                   : kelvaro::defaultSocketPath(folder),
+        parser.isSet(socketOption), tell);
+    if (service.refused) {
+        session.stop();
         return 1;
     }
     tell(link.isOpen() ? QStringLiteral("opened ") + link.deviceName() : link.problem());

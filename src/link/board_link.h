@@ -39,6 +39,10 @@ public:
     bool WrParam(qint16 address, qint32 value) { return m_protocol.WrParam(address, value); }
     // Queues the frame that restarts the board.
     void queueReset() { m_protocol.queueReset(); }
+    // Queues `frame` as it stands (the session's write queue hands them over one by one).
+    void queueFrame(const std::array<quint8, 4>& frame) { m_protocol.queueFrame(frame); }
+    // A frame is loaded and waits for the board's next poll.
+    bool framePending() const { return m_protocol.flags().Write_Pending; }
     void setStallTimeout(std::chrono::seconds timeout) { m_protocol.setStallTimeout(timeout); }
 
     // Why the line is silent, for the operator; empty while it works.
@@ -76,6 +80,8 @@ Q_SIGNALS:
     // The line takes nothing and answers are dropped; it takes them again (see SerialPort).
     void outputBlocked();
     void outputResumed(quint64 dropped);
+    // The loaded frame went out to the board.
+    void frameSentToBoard();
 
 private:
     // LinkHandler
@@ -83,6 +89,7 @@ private:
     void imageRebuilt() override { Q_EMIT blockReceived(); }
     void Update_Inputs() override { Q_EMIT inputsLoaded(); }
     void setLinkStatus(const QString& text) override;
+    void frameSent() override { Q_EMIT frameSentToBoard(); }
 
     SerialPort m_port;
     LinkProtocol m_protocol;

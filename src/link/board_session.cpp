@@ -3,6 +3,8 @@
 #include "core/event_names.h"
 #include "core/field_names.h"
 #include "history/trend_buffer.h"
+#include "values/parameter_entry.h"
+#include "values/parameter_values.h"
 
 namespace kelvaro {
 
@@ -12,7 +14,8 @@ constexpr std::chrono::milliseconds RefreshInterval{2000};
 
 BoardSession::BoardSession(Kelv_Main& state, QString folder, QObject* parent)
     : QObject(parent), m_state(state), m_folder(std::move(folder)),
-      m_settingsKeeper(state.settings, m_folder), m_link(state.link, state.registers)
+      m_settingsKeeper(state.settings, m_folder), m_link(state.link, state.registers),
+      m_writes(m_link, state.registers)
 {
     connect(&m_settingsKeeper, &SettingsKeeper::communicationChanged, this, [this] {
         if (isRunning())
@@ -34,6 +37,42 @@ TrendBuffer& BoardSession::keepTrend()
         });
     }
     return *m_trend;
+}
+
+DisplayUnits BoardSession::displayUnits() const
+{
+    return {m_state.settings.Use_Fahrenheit, calibrationValue(m_state.settings.Timer_CalValue),
+            QLocale()};
+}
+
+Outcome<QueuedEntry> BoardSession::writeEntry(int box, const QString& text,
+                                              const DisplayUnits& units,
+                                              std::chrono::milliseconds timeout)
+{
+    if (box < 0 || box >= InputBoxCount)
+        return failure(
+            QStringLiteral("there is no entry box %1 (0 to %2)").arg(box).arg(InputBoxCount - 1));
+    const Outcome<ParameterWrite> checked =
+        commitEntry(box, text, m_state.registers.Reg_Words, units);
+    if (!checked)
+        return failure(checked.reason());
+    const std::optional<quint64> id = queueWrite(checked->word, checked->value, timeout);
+    if (!id)
+        return failure(QStringLiteral("the write queue is full; try again"));
+    return QueuedEntry{*id, checked->word, checked->value};
+}
+
+std::optional<quint64> BoardSession::queueWrite(int word, qint32 value,
+                                                std::chrono::milliseconds timeout)
+{
+    if (word < 0 || word >= RegisterCount || value < 0 || value > 0xFFFF)
+        return std::nullopt;
+    return m_writes.enqueue(parameterFrame(qint16(word), value), word, value, timeout);
+}
+
+std::optional<quint64> BoardSession::queueReset(std::chrono::milliseconds timeout)
+{
+    return m_writes.enqueue(ResetFrame, -1, 0, timeout);
 }
 
 PortSettings BoardSession::portSettings() const

@@ -4,9 +4,12 @@
 // window program and the unattended recorder both run it; the windows only subscribe.
 
 #include "core/kelv_main.h"
+#include "core/outcome.h"
 #include "link/board_link.h"
+#include "link/write_queue.h"
 #include "logging/log_recorder.h"
 #include "store/settings_keeper.h"
+#include "values/display_texts.h"
 
 #include <QObject>
 #include <QString>
@@ -17,6 +20,14 @@
 namespace kelvaro {
 
 class TrendBuffer;
+
+// A checked entry-box write in the queue: its id there, the word and the whole new value.
+struct QueuedEntry
+{
+    quint64 id = 0;
+    int word = 0;
+    qint32 value = 0;
+};
 
 class BoardSession : public QObject
 {
@@ -54,6 +65,22 @@ public:
     const Kelv_Main& state() const { return m_state; }
     const QString& folder() const { return m_folder; }
     BoardLink& link() { return m_link; }
+    // The one queue of frames for the board: every write goes through it.
+    WriteQueue& writes() { return m_writes; }
+    // The write of the text typed into entry box `box` (0..9), checked as the window checks
+    // it and queued; the reason when refused (nothing queued). `units` are the writer's.
+    Outcome<QueuedEntry> writeEntry(int box, const QString& text, const DisplayUnits& units,
+                                    std::chrono::milliseconds timeout = WriteQueue::DefaultTimeout);
+    // Queues `value` for `word`; no id when a frame cannot carry it or the queue is full.
+    std::optional<quint64>
+    queueWrite(int word, qint32 value,
+               std::chrono::milliseconds timeout = WriteQueue::DefaultTimeout);
+    // Queues the frame that restarts the board.
+    std::optional<quint64>
+    queueReset(std::chrono::milliseconds timeout = WriteQueue::DefaultTimeout);
+    // The units the window shows values in: the settings' unit and timer calibration, and
+    // this process's locale.
+    DisplayUnits displayUnits() const;
     // The one owner of the settings record: every change goes through it.
     SettingsKeeper& settingsKeeper() { return m_settingsKeeper; }
     const BoardLink& link() const { return m_link; }
@@ -89,6 +116,7 @@ private:
     QString m_device;
     SettingsKeeper m_settingsKeeper;
     BoardLink m_link;
+    WriteQueue m_writes;
     QTimer m_refreshTimer;
     Clock m_clock = systemClock;
     std::optional<QDateTime> m_lastLogWrite;

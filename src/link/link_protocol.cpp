@@ -20,6 +20,7 @@ void LinkProtocol::receiveByte(quint8 c)
         m_handler.writeToBoard(QByteArrayView(bytes, 4));
         m_flags.Rx_Count = 0;
         m_flags.Write_Pending = false;
+        m_handler.frameSent();
         return;
     }
     if (c == PollChar && !m_flags.Read_Active) {

@@ -40,6 +40,8 @@ public:
     virtual void Update_Inputs() {}
     // New text for the link panel of the status bar.
     virtual void setLinkStatus(const QString& text) { Q_UNUSED(text); }
+    // The queued frame went out after the board's send prompt; nothing waits any more.
+    virtual void frameSent() {}
 };
 
 // When received bytes arrived: a monotonic clock in milliseconds, any fixed origin.
@@ -112,6 +114,8 @@ public:
     bool WrParam(qint16 address, qint32 value);
     // Queues the restart frame, replacing any frame still waiting.
     void queueReset();
+    // Queues `frame` as it stands, replacing any frame still waiting.
+    void queueFrame(const std::array<quint8, 4>& frame);
 
     const LinkFlags& flags() const { return m_flags; }
     // How many bytes of a block are still on their way: after "R" the "B" and the 40 data
@@ -122,8 +126,6 @@ public:
     }
 
 private:
-    void queueFrame(const std::array<quint8, 4>& frame);
-
     LinkFlags& m_flags;
     RegisterImage& m_image;
     LinkHandler& m_handler;

@@ -25,6 +25,11 @@ struct DisplayUnits
 
 using Words = std::array<qint32, RegisterCount>;
 
+// The captions beside Lbl_Outputs(0..7) in the window, for whoever shows the values as text.
+inline constexpr std::array<const char*, OutputLabelCount> OutputCaptions{
+    "Actual Temperature:", "NE555 Pulse:", "Average Temperature:", "Lower Mode :",
+    "Relay Status:",       "Low Mode :",   "Time Off :",           "Time On :"};
+
 // Lbl_Outputs(0..7) except the relay status (index 4), which keeps its slot empty.
 std::array<QString, OutputLabelCount> outputTexts(const Words& words, const DisplayUnits& units);
 // Lbl_Outputs(4): "On" when the high byte of word 0 is 1, otherwise "Off".

@@ -323,8 +323,7 @@ void Frm_Main::startUp(QWidget* splash)
 
 DisplayUnits Frm_Main::displayUnits() const
 {
-    return {m_state.settings.Use_Fahrenheit, calibrationValue(m_state.settings.Timer_CalValue),
-            QLocale()};
+    return m_session.displayUnits();
 }
 
 void Frm_Main::Update_Outputs()
@@ -353,7 +352,7 @@ void Frm_Main::Update_Inputs()
 
 bool Frm_Main::WrParam(qint16 address, qint32 value)
 {
-    return m_session.link().WrParam(address, value);
+    return m_session.queueWrite(address, value).has_value();
 }
 
 void Frm_Main::Txt_Inputs_KeyPress(int index, int keyAscii)
@@ -384,7 +383,7 @@ void Frm_Main::updatePortToolTip()
 
 void Frm_Main::Cmd_Reset_Click()
 {
-    m_session.link().queueReset();
+    m_session.queueReset();
 }
 
 void Frm_Main::reportSettings(const SettingsOutcome& outcome)

@@ -24,7 +24,7 @@ if(NOT status EQUAL 0)
   message(FATAL_ERROR "dpkg-deb -c failed:\n${listing}")
 endif()
 set(missing "")
-foreach(path usr/bin/kelvaro usr/bin/kelvaro-recorder usr/bin/kelvaro-board-sim
+foreach(path usr/bin/kelvaro usr/bin/kelvaro-recorder usr/bin/kelvaro-ctl usr/bin/kelvaro-board-sim
              usr/share/applications/kelvaro.desktop
              usr/share/icons/hicolor/scalable/apps/kelvaro.svg
              usr/share/doc/kelvaro/copyright)

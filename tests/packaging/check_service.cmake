@@ -30,7 +30,7 @@ endforeach()
 # The unit names the program where this install put it, not where the build tree was
 # configured to install.
 file(STRINGS "${unit}" exec REGEX "^ExecStart=")
-set(expected "ExecStart=${root}/usr/bin/kelvaro-recorder --device /dev/%I --dir %S/kelvaro/%I")
+set(expected "ExecStart=${root}/usr/bin/kelvaro-recorder --device /dev/%I --dir %S/kelvaro/%I --socket %t/kelvaro/%I/kelvaro.sock")
 if(NOT exec STREQUAL expected)
   message(FATAL_ERROR "unit has\n  ${exec}\nexpected\n  ${expected}")
 endif()

@@ -1,0 +1,48 @@
+#pragma once
+// A client's end of the service socket: connects, checks the server's "hello", sends
+// requests and hands over every message the server sends, one JSON object each.
+
+#include "service/service_protocol.h"
+
+#include <QJsonObject>
+#include <QLocalSocket>
+#include <QObject>
+#include <QString>
+
+namespace kelvaro::service {
+
+class ServiceClient : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ServiceClient(QObject* parent = nullptr);
+
+    // Connects to the socket at `path`; connected() follows the server's hello, failed()
+    // says why when there is no service (or not one that speaks this protocol).
+    void connectTo(const QString& path);
+    void send(const QJsonObject& request);
+    void close();
+    bool isConnected() const { return m_helloSeen; }
+    QString path() const { return m_path; }
+    // The server's hello message.
+    const QJsonObject& hello() const { return m_hello; }
+
+Q_SIGNALS:
+    void connected();
+    void message(const QJsonObject& message);
+    // No connection could be made, or it was lost; `reason` names the socket.
+    void failed(const QString& reason);
+
+private:
+    void onReadable();
+    void fail(const QString& reason);
+
+    QLocalSocket m_socket;
+    LineReader m_reader;
+    QString m_path;
+    QJsonObject m_hello;
+    bool m_helloSeen = false;
+    bool m_failed = false;
+};
+
+} // namespace kelvaro::service

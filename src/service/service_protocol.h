@@ -1,0 +1,88 @@
+#pragma once
+// The service's line-delimited JSON protocol: one JSON object per line each way. The
+// server's first line is a "hello" carrying the protocol version. This unit reads the
+// clients' request lines (bounded, checked field by field) and writes messages; it knows
+// nothing of sockets. docs/protocol.md describes every message.
+
+#include "core/outcome.h"
+#include "store/settings_keeper.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QString>
+#include <chrono>
+#include <optional>
+
+namespace kelvaro::service {
+
+inline constexpr int ProtocolVersion = 1;
+// The longest line either side accepts, its newline excluded.
+inline constexpr qsizetype MaxLineLength = 64 * 1024;
+
+// Splits a byte stream into lines of at most MaxLineLength bytes. A longer line makes the
+// reader over-long for good: the connection is not to be read any further.
+class LineReader
+{
+public:
+    void append(QByteArrayView bytes);
+    // The next complete line without its "\n" (and a "\r" before it); none when no line is
+    // complete or the reader is over-long.
+    std::optional<QByteArray> nextLine();
+    bool overLong() const { return m_overLong; }
+
+private:
+    QByteArray m_buffer;
+    qsizetype m_scanned = 0;
+    bool m_overLong = false;
+};
+
+enum class RequestType
+{
+    Hello,
+    Subscribe,
+    Unsubscribe,
+    Values,
+    Status,
+    Set,
+    Reset,
+    Settings
+};
+
+// One settings change, as the window's dialogs and menus make them.
+struct SettingsChange
+{
+    std::optional<CommunicationSettings> communication;
+    std::optional<LoggingChoices> logging;
+    std::optional<bool> logActive;
+    std::optional<bool> fahrenheit;
+};
+
+struct Request
+{
+    RequestType type = RequestType::Hello;
+    QJsonValue id; // echoed in every answer to the request; null when not given
+    // The client's choices for the values shown and the text typed ("unit", "locale").
+    std::optional<bool> fahrenheit;
+    std::optional<QString> locale;
+    // "set": the entry box (index 0-9, or its caption), the text as typed, the time-out.
+    int box = -1;
+    QString text;
+    std::chrono::milliseconds timeout{10000};
+    SettingsChange settings;
+};
+
+// Reads one request line. A refusal says what is wrong with it, for the client.
+Outcome<Request> parseRequest(QByteArrayView line);
+
+// The entry box a "set" names: its index 0-9, or its caption as the window shows it
+// (with or without the colon, case ignored).
+std::optional<int> entryBoxNamed(const QJsonValue& box);
+
+// One message as a line: compact JSON and "\n".
+QByteArray encodeMessage(const QJsonObject& message);
+// The "error" message, with the request's id when there was one.
+QJsonObject errorMessage(const QString& reason, const QJsonValue& id = {});
+
+} // namespace kelvaro::service
