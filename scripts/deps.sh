@@ -17,6 +17,7 @@ kelvaro_packages=(
   libbenchmark-dev
   dpkg-dev file # the .deb: dpkg-shlibdeps works out its dependencies, file finds the programs
   systemd # the recorder's service files: systemd-analyze verify and security, systemd-sysusers
+  tzdata # the history tests read days of clock changes in named zones (TZ=Europe/Berlin)
 )
 
 # Only for fuzz/run.sh: clang++ and its runtime libraries, libFuzzer among them.

@@ -41,15 +41,19 @@ public:
     std::optional<qint64> nearestIndex(qint64 time) const;
     // Series `series` over [t0, t1) folded into `width` pixel columns, with the samples
     // just outside the view so lines run on to the edges.
-    std::vector<ChartColumn> columns(int series, qint64 t0, qint64 t1, int width) const;
+    virtual std::vector<ChartColumn> columns(int series, qint64 t0, qint64 t1, int width) const;
 };
 
 } // namespace kelvaro
 
 namespace kelvaro {
 
+// `time` (milliseconds since the epoch) as local "yyyy-MM-dd HH:mm:ss", followed by the
+// offset from UTC (" +02:00") when the clock shows that time twice that day.
+QString localTimeText(qint64 time);
+
 // The samples of [t0, t1] as CSV for a spreadsheet: a header line "time,<series> [unit],..."
-// then one row per sample, the time as "yyyy-MM-dd HH:mm:ss" (local), values converted as
+// then one row per sample, the time as localTimeText writes it, values converted as
 // valueFileText does ("." decimals), an empty cell for a missing value. Lines end with
 // CR LF, as the log files do.
 QByteArray chartCsv(const ChartData& data, qint64 t0, qint64 t1, const ValueUnits& units);

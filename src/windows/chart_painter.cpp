@@ -355,8 +355,7 @@ void ChartPainter::paintTimeAxis(QPainter& painter) const
 QStringList ChartPainter::readout(qint64 time) const
 {
     QStringList lines;
-    lines.append(
-        QDateTime::fromMSecsSinceEpoch(time).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    lines.append(localTimeText(time));
     const std::optional<qint64> index = m_data.nearestIndex(time);
     for (int s = 0; s < m_data.seriesCount(); ++s) {
         const ChartSeries series = m_data.series(s);

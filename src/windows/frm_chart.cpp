@@ -324,7 +324,7 @@ void Frm_Chart::exportCsv()
         std::shared_ptr<const HistoryData> recorded = m_history;
         const ValueUnits u = units();
         writeInBackground(path, [recorded, view, u, path] {
-            return writeWhole(path, chartCsv(*recorded, view.t0, view.t1, u));
+            return writeWhole(path, historyCsv(*recorded, view.t0, view.t1, u));
         });
     } else {
         const QByteArray bytes = chartCsv(m_trend, view.t0, view.t1, units());

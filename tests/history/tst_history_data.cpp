@@ -20,6 +20,29 @@ HistoryData::Day dayOf(const QDate& date, const QByteArray& bytes, const QString
 const QString Actual = QStringLiteral("Actual Temperature (i16)");
 const QString Relay = QStringLiteral("Relay Status (h08)");
 
+void useZone(const QByteArray& zone)
+{
+    qputenv("TZ", zone);
+    tzset();
+}
+
+// A day logged every two seconds as the recorder writes it, in file order: the wall clock
+// runs from midnight to midnight, repeating the hour the clock goes back; the value rises
+// by one per line.
+QByteArray steadilyRisingDay(const QDate& date)
+{
+    QByteArray bytes;
+    const QString stamp = date.toString(QStringLiteral("dd-MM-yyyy"));
+    const qint64 end = QDateTime(date.addDays(1), QTime(0, 0)).toSecsSinceEpoch();
+    int value = 0;
+    for (qint64 t = QDateTime(date, QTime(0, 0)).toSecsSinceEpoch(); t < end; t += 2) {
+        bytes += (stamp + QDateTime::fromSecsSinceEpoch(t).toString(QStringLiteral(",HH:mm:ss,")))
+                     .toLatin1() +
+                 QByteArray::number(value++) + "\r\n";
+    }
+    return bytes;
+}
+
 } // namespace
 
 class TestHistoryData : public QObject
@@ -50,10 +73,58 @@ private Q_SLOTS:
         QFETCH(QDate, date);
         QFETCH(QByteArray, bytes);
         QFETCH(qint64, stepSeconds);
-        const HistoryData::Day day = dayOf(date, bytes, {Actual});
+        const HistoryData::Day day = dayOf(date, bytes, {}); // a plain number
         QCOMPARE(day.seconds.size(), size_t(2));
         QCOMPARE(qint64(day.seconds[1]) - day.seconds[0], stepSeconds);
         QCOMPARE(QDateTime::fromSecsSinceEpoch(day.seconds[0]).time(), QTime(1, 59, 59));
+    }
+
+    void clockChanges_data()
+    {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<QDate>("date");
+        QTest::addColumn<int>("hours");
+        QTest::newRow("summer time ends: 25 hours")
+            << QByteArray("Europe/Berlin") << QDate(2026, 10, 25) << 25;
+        QTest::newRow("summer time begins: 23 hours")
+            << QByteArray("Europe/Berlin") << QDate(2026, 3, 29) << 23;
+        QTest::newRow("no summer time in UTC") << QByteArray("UTC") << QDate(2026, 10, 25) << 24;
+        QTest::newRow("southern summer time ends")
+            << QByteArray("Australia/Sydney") << QDate(2026, 4, 5) << 25;
+    }
+    void clockChanges()
+    {
+        QFETCH(QByteArray, zone);
+        QFETCH(QDate, date);
+        QFETCH(int, hours);
+        useZone(zone);
+        const QByteArray bytes = steadilyRisingDay(date);
+        const HistoryData::Day day = dayOf(date, bytes, {}); // a plain number
+        useZone("Europe/Berlin");
+        // Every line two seconds after the one before, in file order: no hour over another,
+        // no gap, and the day as long as the clock made it.
+        QCOMPARE(qint64(day.seconds.size()), qint64(hours) * 1800);
+        QCOMPARE(day.end - day.start, qint64(hours) * 3600);
+        QCOMPARE(qint64(day.seconds.front()), day.start);
+        for (size_t i = 1; i < day.seconds.size(); ++i) {
+            QCOMPARE(day.seconds[i] - day.seconds[i - 1], 2);
+            QCOMPARE(day.values[i], day.values[i - 1] + 1);
+        }
+        // Drawn from the lines or from the summary, one unbroken rising line.
+        std::vector<HistoryData::Day> both{day, day};
+        both[1].held = false;
+        both[1].seconds.clear();
+        both[1].values.clear();
+        for (HistoryData::Day& one : both) {
+            const HistoryData data({one}, {});
+            const std::vector<ChartColumn> columns =
+                data.columns(0, day.start * 1000, day.end * 1000, 200);
+            QVERIFY(columns.size() >= 200);
+            for (size_t i = 1; i < columns.size(); ++i) {
+                QVERIFY2(columns[i].joined, qPrintable(QString::number(i)));
+                QVERIFY(columns[i].min > columns[i - 1].max);
+            }
+        }
     }
 
     void linesOutOfOrderAreSorted()
