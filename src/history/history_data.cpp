@@ -25,14 +25,6 @@ int offsetAt(qint64 secondsSinceEpoch)
     return QDateTime::fromSecsSinceEpoch(secondsSinceEpoch).offsetFromUtc();
 }
 
-// Drops a day's lines, and the memory they took.
-void dropLines(HistoryData::Day& day)
-{
-    day.held = false;
-    std::vector<qint32>().swap(day.seconds);
-    std::vector<qint32>().swap(day.values);
-}
-
 } // namespace
 
 DayClock::DayClock(const QDate& date)
@@ -80,20 +72,38 @@ qint64 DayClock::resolve(int secondOfDay)
     return before; // also a time the clock skipped (a hand edit): read in the earlier offset
 }
 
+// What reading a day needs besides the day itself, kept by a reading thread from one day
+// to the next so that a long range costs no allocation per day.
+struct HistoryData::Scratch
+{
+    std::array<WidthRows, MaxLogColumns + 1> byWidth;
+    std::vector<size_t> order;
+    std::vector<qint32> steps;
+};
+
 HistoryData::Day HistoryData::readDay(const QDate& date, std::string_view bytes,
                                       const QStringList& loggedNames)
+{
+    Scratch scratch;
+    return readDay(date, bytes, loggedNames, scratch, true);
+}
+
+HistoryData::Day HistoryData::readDay(const QDate& date, std::string_view bytes,
+                                      const QStringList& loggedNames, Scratch& scratch,
+                                      bool keepLines)
 {
     const ColumnKinds kinds = columnKinds(loggedNames);
     DayClock clock(date);
 
-    std::array<std::unique_ptr<WidthRows>, MaxLogColumns + 1> byWidth;
+    for (WidthRows& rows : scratch.byWidth) {
+        rows.seconds.clear();
+        rows.values.clear();
+    }
     const LogScanCount count = scanLogBytes(bytes, [&](const LogLine& line) {
-        auto& slot = byWidth[size_t(line.count)];
-        if (!slot)
-            slot = std::make_unique<WidthRows>();
-        slot->seconds.push_back(qint32(clock.resolve(line.secondOfDay)));
+        WidthRows& rows = scratch.byWidth[size_t(line.count)];
+        rows.seconds.push_back(qint32(clock.resolve(line.secondOfDay)));
         for (int c = 0; c < line.count; ++c)
-            slot->values.push_back(canonicalValue(kinds[size_t(c)], line.values[size_t(c)]));
+            rows.values.push_back(canonicalValue(kinds[size_t(c)], line.values[size_t(c)]));
     });
 
     Day day;
@@ -101,48 +111,52 @@ HistoryData::Day HistoryData::readDay(const QDate& date, std::string_view bytes,
     day.lines = count.lines;
     day.start = clock.start();
     day.end = clock.end();
-    day.held = true;
-    int best = -1;
+    day.held = keepLines;
+    int best = 0;
     for (int w = MaxLogColumns; w >= 0; --w) {
-        const auto& rows = byWidth[size_t(w)];
-        if (rows && (best < 0 || rows->seconds.size() > byWidth[size_t(best)]->seconds.size()))
+        if (scratch.byWidth[size_t(w)].seconds.size() >
+            scratch.byWidth[size_t(best)].seconds.size())
             best = w;
     }
-    if (best < 0) {
-        day.skipped = day.lines;
+    const WidthRows& rows = scratch.byWidth[size_t(best)];
+    const size_t n = rows.seconds.size();
+    day.skipped = day.lines - qint64(n);
+    if (n == 0) {
         day.buckets = std::make_shared<const std::vector<Bucket>>();
         return day;
     }
-    WidthRows& rows = *byWidth[size_t(best)];
-    const size_t n = rows.seconds.size();
     day.width = best;
-    day.skipped = day.lines - qint64(n);
+    const auto width = size_t(best);
 
     // Time order (a hand-edited file).
-    std::vector<size_t> order(n);
+    std::vector<size_t>& order = scratch.order;
+    order.resize(n);
     std::iota(order.begin(), order.end(), size_t(0));
     if (!std::is_sorted(rows.seconds.begin(), rows.seconds.end()))
         std::stable_sort(order.begin(), order.end(),
                          [&](size_t a, size_t b) { return rows.seconds[a] < rows.seconds[b]; });
-    day.seconds.resize(n);
-    day.values.resize(n * size_t(best));
-    for (size_t i = 0; i < n; ++i) {
-        const size_t from = order[i];
-        day.seconds[i] = rows.seconds[from];
-        for (size_t c = 0; c < size_t(best); ++c)
-            day.values[c * n + i] = rows.values[from * size_t(best) + c];
+    if (keepLines) {
+        day.seconds.resize(n);
+        day.values.resize(n * width);
+        for (size_t i = 0; i < n; ++i) {
+            const size_t from = order[i];
+            day.seconds[i] = rows.seconds[from];
+            for (size_t c = 0; c < width; ++c)
+                day.values[c * n + i] = rows.values[from * width + c];
+        }
     }
 
     // The summary, in time order.
     const int bucketCount = day.bucketCount();
-    auto buckets = std::make_shared<std::vector<Bucket>>(size_t(bucketCount) * size_t(best));
+    auto buckets = std::make_shared<std::vector<Bucket>>(size_t(bucketCount) * width);
     for (size_t i = 0; i < n; ++i) {
-        const qint32 t = day.seconds[i];
+        const size_t from = order[i];
+        const qint32 t = rows.seconds[from];
         const auto b =
             size_t(std::clamp<qint64>((t - day.start) / BucketSeconds, 0, bucketCount - 1));
-        for (size_t c = 0; c < size_t(best); ++c) {
+        for (size_t c = 0; c < width; ++c) {
             Bucket& k = (*buckets)[c * size_t(bucketCount) + b];
-            const qint32 v = day.values[c * n + i];
+            const qint32 v = rows.values[from * width + c];
             if (k.count == 0) {
                 k = {t, t, v, v, v, v, 1};
             } else {
@@ -157,9 +171,10 @@ HistoryData::Day HistoryData::readDay(const QDate& date, std::string_view bytes,
     day.buckets = std::move(buckets);
 
     if (n > 1) {
-        std::vector<qint32> steps(n - 1);
+        std::vector<qint32>& steps = scratch.steps;
+        steps.resize(n - 1);
         for (size_t i = 1; i < n; ++i)
-            steps[i - 1] = day.seconds[i] - day.seconds[i - 1];
+            steps[i - 1] = rows.seconds[order[i]] - rows.seconds[order[i - 1]];
         auto middle = steps.begin() + std::ptrdiff_t(steps.size() / 2);
         std::nth_element(steps.begin(), middle, steps.end());
         day.medianStepMs = qint64(*middle) * 1000;
@@ -177,12 +192,11 @@ std::unique_ptr<HistoryData> HistoryData::load(const std::vector<LogDayFile>& fi
     std::atomic<size_t> next{0};
     auto work = [&] {
         LogFileBytes file; // one buffer per thread
+        Scratch scratch;
         for (size_t i = next++; i < files.size(); i = next++) {
             if (file.open(files[i].path, logDayMayChange(files[i].date), &failures[i])) {
-                days[i] = readDay(files[i].date, file.bytes(), loggedNames);
+                days[i] = readDay(files[i].date, file.bytes(), loggedNames, scratch, keepLines);
                 days[i].path = files[i].path;
-                if (!keepLines)
-                    dropLines(days[i]);
             } else if (failures[i].isEmpty()) {
                 failures[i] = QStringLiteral("cannot be read");
             }

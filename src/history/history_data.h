@@ -118,6 +118,9 @@ public:
     std::vector<ChartColumn> columns(int series, qint64 t0, qint64 t1, int width) const override;
 
 private:
+    struct Scratch;
+    static Day readDay(const QDate& date, std::string_view bytes, const QStringList& loggedNames,
+                       Scratch& scratch, bool keepLines);
     size_t dayOf(qint64 index) const;
 
     QStringList m_names;

@@ -53,6 +53,7 @@ void ChartWidget::setTimeRange(qint64 t0, qint64 t1)
     m_view.t0 = t0;
     m_view.t1 = t0 + span;
     update();
+    Q_EMIT viewChanged();
 }
 
 void ChartWidget::setTemperatureRange(std::optional<std::pair<double, double>> range)
@@ -77,6 +78,7 @@ void ChartWidget::follow(qint64 now)
     m_view.t1 = now;
     m_view.t0 = now - span;
     update();
+    Q_EMIT viewChanged();
 }
 
 QStringList ChartWidget::draw(QPainter& painter, bool withReadout) const
@@ -157,6 +159,7 @@ void ChartWidget::wheelEvent(QWheelEvent* event)
         m_view.t1 = m_view.t0 + newSpan;
     }
     update();
+    Q_EMIT viewChanged();
     event->accept();
 }
 
@@ -180,6 +183,7 @@ void ChartWidget::mouseMoveEvent(QMouseEvent* event)
                 qint64(double(dx) * double(m_dragT1 - m_dragT0) / std::max(1, width() - 76));
             m_view.t0 = m_dragT0 - shift;
             m_view.t1 = m_dragT1 - shift;
+            Q_EMIT viewChanged();
         }
     }
     update();

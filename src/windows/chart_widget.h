@@ -39,6 +39,8 @@ public:
 
 Q_SIGNALS:
     void followingChanged(bool following);
+    // The shown time range changed (set, zoomed, panned or following the clock).
+    void viewChanged();
     void painted();
 
 protected:

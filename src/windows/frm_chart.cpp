@@ -58,9 +58,28 @@ Frm_Chart::Frm_Chart(Kelv_Main& state, const TrendBuffer& trend, QString folder,
         m_chart->setData(m_history.get());
         m_chart->setTimeRange(startOfDay(m_from->date()), startOfDay(m_to->date().addDays(1)));
         m_show->setEnabled(true);
+        loadDetailForView();
         m_status->setText(statusText());
         Q_EMIT historyShown();
     });
+    connect(&m_detailLoading, &QFutureWatcher<std::shared_ptr<const HistoryData>>::finished, this,
+            [this] {
+                std::shared_ptr<const HistoryData> detail = m_detailLoading.result();
+                // Only for the days read by the last Show; a newer Show supersedes it.
+                auto sameDays = [](const HistoryData& a, const HistoryData& b) {
+                    return a.days().size() == b.days().size() && !a.days().empty() &&
+                           a.days().front().date == b.days().front().date &&
+                           a.days().back().date == b.days().back().date;
+                };
+                if (!detail || !m_history || m_loading.isRunning() ||
+                    !sameDays(*detail, *m_history))
+                    return;
+                m_history = std::move(detail);
+                if (m_mode == Mode::History)
+                    m_chart->setData(m_history.get());
+                loadDetailForView(); // the view may have moved on meanwhile
+            });
+    connect(m_chart, &ChartWidget::viewChanged, this, &Frm_Chart::loadDetailForView);
     setMode(Mode::Live);
     resize(1000, 620);
 }
@@ -68,6 +87,25 @@ Frm_Chart::Frm_Chart(Kelv_Main& state, const TrendBuffer& trend, QString folder,
 Frm_Chart::~Frm_Chart()
 {
     m_loading.waitForFinished();
+    m_detailLoading.waitForFinished();
+}
+
+void Frm_Chart::loadDetailForView()
+{
+    if (m_mode != Mode::History || !m_history || m_loading.isRunning() ||
+        m_detailLoading.isRunning())
+        return;
+    const ChartView view = m_chart->view();
+    if (m_history->holdsLines(view.t0, view.t1))
+        return;
+    const QDate from = QDateTime::fromMSecsSinceEpoch(view.t0).date();
+    const QDate to = QDateTime::fromMSecsSinceEpoch(view.t1 - 1).date();
+    if (from.daysTo(to) >= HistoryData::DetailDays)
+        return; // far enough out for the summary
+    std::shared_ptr<const HistoryData> held = m_history;
+    m_detailLoading.setFuture(QtConcurrent::run([held, from, to]() {
+        return std::shared_ptr<const HistoryData>(held->withDetail(from, to));
+    }));
 }
 
 ValueUnits Frm_Chart::units() const

@@ -70,6 +70,9 @@ private:
     void setPaused(bool paused);
     void exportPng();
     void exportCsv();
+    // In History mode, reads in the background the lines of the days a close view shows
+    // when they are not held (a long range is held as its summary).
+    void loadDetailForView();
     // Writes in the background and tells the outcome in the status line.
     void writeInBackground(const QString& path, std::function<bool()> write);
     ValueUnits units() const;
@@ -85,6 +88,7 @@ private:
     };
     std::shared_ptr<const HistoryData> m_history;
     QFutureWatcher<Loaded> m_loading;
+    QFutureWatcher<std::shared_ptr<const HistoryData>> m_detailLoading;
     QStringList m_loadErrors;
     qint64 m_liveSpan = 3600 * 1000;
     qint64 m_lastFollow = 0; // when the live view last moved with the clock
