@@ -160,6 +160,7 @@ void ChartWidget::wheelEvent(QWheelEvent* event)
     }
     update();
     Q_EMIT viewChanged();
+    Q_EMIT zoomed(newSpan);
     event->accept();
 }
 

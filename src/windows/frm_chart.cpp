@@ -25,7 +25,8 @@ namespace kelvaro {
 
 namespace {
 
-constexpr qint64 Hour = 3600LL * 1000;
+constexpr qint64 Minute = 60LL * 1000;
+constexpr qint64 Hour = 60 * Minute;
 constexpr qint64 Day = 24 * Hour;
 
 qint64 startOfDay(const QDate& date)
@@ -80,6 +81,11 @@ Frm_Chart::Frm_Chart(Kelv_Main& state, const TrendBuffer& trend, QString folder,
                 loadDetailForView(); // the view may have moved on meanwhile
             });
     connect(m_chart, &ChartWidget::viewChanged, this, &Frm_Chart::loadDetailForView);
+    // Zooming the live view chooses the span it follows the clock with.
+    connect(m_chart, &ChartWidget::zoomed, this, [this](qint64 span) {
+        if (m_mode == Mode::Live && m_chart->following())
+            m_liveSpan = span;
+    });
     setMode(Mode::Live);
     resize(1000, 620);
 }
@@ -202,7 +208,7 @@ void Frm_Chart::buildControls()
             const QSignalBlocker block(m_pause);
             m_pause->setChecked(!following);
             if (following)
-                m_chart->follow(QDateTime::currentMSecsSinceEpoch());
+                followClock(QDateTime::currentMSecsSinceEpoch());
         }
     });
     layout->addWidget(m_chart, 1);
@@ -228,7 +234,7 @@ void Frm_Chart::setMode(Mode mode)
     } else {
         m_chart->setData(&m_trend);
         const qint64 now = QDateTime::currentMSecsSinceEpoch();
-        m_chart->setTimeRange(now - m_liveSpan, now);
+        m_chart->setTimeRange(now - liveSpanAt(now), now);
         m_pause->setChecked(false);
         m_chart->setFollowing(true);
     }
@@ -283,7 +289,7 @@ void Frm_Chart::showSpan(qint64 span)
     if (m_mode == Mode::Live) {
         m_liveSpan = span;
         const qint64 now = QDateTime::currentMSecsSinceEpoch();
-        m_chart->setTimeRange(now - span, now);
+        m_chart->setTimeRange(now - liveSpanAt(now), now);
         setPaused(false);
     } else {
         const qint64 t0 = m_chart->view().t0;
@@ -301,7 +307,20 @@ void Frm_Chart::setPaused(bool paused)
     }
     m_chart->setFollowing(!paused);
     if (!paused)
-        m_chart->follow(QDateTime::currentMSecsSinceEpoch());
+        followClock(QDateTime::currentMSecsSinceEpoch());
+}
+
+qint64 Frm_Chart::liveSpanAt(qint64 now) const
+{
+    const qint64 oldest = m_trend.isEmpty() ? now : m_trend.timeAt(m_trend.firstIndex());
+    return std::min(m_liveSpan, std::max(Minute, now - oldest));
+}
+
+void Frm_Chart::followClock(qint64 now)
+{
+    if (m_mode != Mode::Live || !m_chart->following())
+        return;
+    m_chart->setTimeRange(now - liveSpanAt(now), now);
 }
 
 void Frm_Chart::applyValueAxis()
@@ -324,7 +343,7 @@ void Frm_Chart::onTrendAppended()
     if (now - m_lastFollow < msPerPixel)
         return;
     m_lastFollow = now;
-    m_chart->follow(now); // schedules one repaint
+    followClock(now); // schedules one repaint
     m_status->setText(statusText());
 }
 
@@ -337,7 +356,7 @@ void Frm_Chart::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     if (m_mode == Mode::Live)
-        m_chart->follow(QDateTime::currentMSecsSinceEpoch());
+        followClock(QDateTime::currentMSecsSinceEpoch());
 }
 
 void Frm_Chart::exportPng()
