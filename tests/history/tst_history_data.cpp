@@ -26,16 +26,16 @@ void useZone(const QByteArray& zone)
     tzset();
 }
 
-// A day logged every two seconds as the recorder writes it, in file order: the wall clock
+// A day logged every `step` seconds as the recorder writes it, in file order: the wall clock
 // runs from midnight to midnight, repeating the hour the clock goes back; the value rises
 // by one per line.
-QByteArray steadilyRisingDay(const QDate& date)
+QByteArray steadilyRisingDay(const QDate& date, int step = 2)
 {
     QByteArray bytes;
     const QString stamp = date.toString(QStringLiteral("dd-MM-yyyy"));
     const qint64 end = QDateTime(date.addDays(1), QTime(0, 0)).toSecsSinceEpoch();
     int value = 0;
-    for (qint64 t = QDateTime(date, QTime(0, 0)).toSecsSinceEpoch(); t < end; t += 2) {
+    for (qint64 t = QDateTime(date, QTime(0, 0)).toSecsSinceEpoch(); t < end; t += step) {
         bytes += (stamp + QDateTime::fromSecsSinceEpoch(t).toString(QStringLiteral(",HH:mm:ss,")))
                      .toLatin1() +
                  QByteArray::number(value++) + "\r\n";
@@ -84,30 +84,36 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("zone");
         QTest::addColumn<QDate>("date");
         QTest::addColumn<int>("hours");
+        QTest::addColumn<int>("step");
         QTest::newRow("summer time ends: 25 hours")
-            << QByteArray("Europe/Berlin") << QDate(2026, 10, 25) << 25;
+            << QByteArray("Europe/Berlin") << QDate(2026, 10, 25) << 25 << 2;
         QTest::newRow("summer time begins: 23 hours")
-            << QByteArray("Europe/Berlin") << QDate(2026, 3, 29) << 23;
-        QTest::newRow("no summer time in UTC") << QByteArray("UTC") << QDate(2026, 10, 25) << 24;
+            << QByteArray("Europe/Berlin") << QDate(2026, 3, 29) << 23 << 2;
+        QTest::newRow("no summer time in UTC")
+            << QByteArray("UTC") << QDate(2026, 10, 25) << 24 << 2;
         QTest::newRow("southern summer time ends")
-            << QByteArray("Australia/Sydney") << QDate(2026, 4, 5) << 25;
+            << QByteArray("Australia/Sydney") << QDate(2026, 4, 5) << 25 << 2;
+        // The gap limit follows the day's usual spacing: a slower log is still one line.
+        QTest::newRow("an ordinary day logged every 15 s")
+            << QByteArray("Europe/Berlin") << QDate(2026, 6, 10) << 24 << 15;
     }
     void clockChanges()
     {
         QFETCH(QByteArray, zone);
         QFETCH(QDate, date);
         QFETCH(int, hours);
+        QFETCH(int, step);
         useZone(zone);
-        const QByteArray bytes = steadilyRisingDay(date);
+        const QByteArray bytes = steadilyRisingDay(date, step);
         const HistoryData::Day day = dayOf(date, bytes, {}); // a plain number
         useZone("Europe/Berlin");
-        // Every line two seconds after the one before, in file order: no hour over another,
-        // no gap, and the day as long as the clock made it.
-        QCOMPARE(qint64(day.seconds.size()), qint64(hours) * 1800);
+        // Every line a step after the one before, in file order: no hour over another, no
+        // gap, and the day as long as the clock made it.
+        QCOMPARE(qint64(day.seconds.size()), qint64(hours) * 3600 / step);
         QCOMPARE(day.end - day.start, qint64(hours) * 3600);
         QCOMPARE(qint64(day.seconds.front()), day.start);
         for (size_t i = 1; i < day.seconds.size(); ++i) {
-            QCOMPARE(day.seconds[i] - day.seconds[i - 1], 2);
+            QCOMPARE(day.seconds[i] - day.seconds[i - 1], step);
             QCOMPARE(day.values[i], day.values[i - 1] + 1);
         }
         // Drawn from the lines or from the summary, one unbroken rising line.

@@ -100,18 +100,23 @@ private Q_SLOTS:
     void historyShowsTheDaysRead_data()
     {
         QTest::addColumn<QByteArray>("lines");
+        QTest::addColumn<QDate>("to");
         QTest::addColumn<QString>("status");
         QTest::newRow("a broken line is skipped")
             << QByteArray("07-12-2026,10:00:00,2468,1\r\n07-12-2026,10:00:02,65300,0\r\nbroken\r\n")
-            << QStringLiteral("1 days, 3 lines, 1 skipped");
+            << QDate(2026, 12, 8) << QStringLiteral("1 days, 3 lines, 1 skipped");
+        QTest::newRow("a range ending on the day of the file")
+            << QByteArray("07-12-2026,10:00:00,2468,1\r\n07-12-2026,10:00:02,65300,0\r\n")
+            << QDate(2026, 12, 7) << QStringLiteral("1 days, 2 lines, 0 skipped");
         QTest::newRow("lines of another column count are skipped")
             << QByteArray("07-12-2026,10:00:00,2468,1\r\n07-12-2026,10:00:02,65300,0\r\n"
                           "07-12-2026,10:00:04,2468\r\n07-12-2026,10:00:06,2468,1,7\r\n")
-            << QStringLiteral("1 days, 4 lines, 2 skipped");
+            << QDate(2026, 12, 8) << QStringLiteral("1 days, 4 lines, 2 skipped");
     }
     void historyShowsTheDaysRead()
     {
         QFETCH(QByteArray, lines);
+        QFETCH(QDate, to);
         QFETCH(QString, status);
         QTemporaryDir dir;
         writeFile(dir.filePath(QStringLiteral("07-12-2026.txt")), lines);
@@ -125,7 +130,7 @@ private Q_SLOTS:
         window.setAttribute(Qt::WA_DeleteOnClose, false);
         window.show();
         QSignalSpy shown(&window, &Frm_Chart::historyShown);
-        window.showDays(QDate(2026, 12, 7), QDate(2026, 12, 8));
+        window.showDays(QDate(2026, 12, 7), to);
         QVERIFY(shown.wait(10000));
         QCOMPARE(window.mode(), Frm_Chart::Mode::History);
         QVERIFY(window.history());
@@ -133,7 +138,7 @@ private Q_SLOTS:
         QCOMPARE(window.statusText(), status);
         const ChartView view = window.chart()->view();
         QCOMPARE(view.t0, QDateTime(QDate(2026, 12, 7), QTime(0, 0)).toMSecsSinceEpoch());
-        QCOMPARE(view.t1, QDateTime(QDate(2026, 12, 9), QTime(0, 0)).toMSecsSinceEpoch());
+        QCOMPARE(view.t1, QDateTime(to.addDays(1), QTime(0, 0)).toMSecsSinceEpoch());
         // The actual temperature is drawn in its colour.
         QVERIFY(hasInk(window.chart()->image(), ChartPainter::seriesColor(0)));
     }
