@@ -34,7 +34,10 @@ public:
     // Samples further apart than this are not joined by a line.
     virtual qint64 gapMs() const = 0;
 
+    // No samples held.
     bool isEmpty() const { return firstIndex() >= endIndex(); }
+    // Anything to draw: samples held, or a summary of samples not held.
+    virtual bool hasData() const { return !isEmpty(); }
     // First held index with a time at or after `time` (endIndex() when none).
     qint64 indexAtOrAfter(qint64 time) const;
     // The sample nearest to `time` when it lies within gapMs() of it.

@@ -114,6 +114,7 @@ public:
     qint32 valueAt(int series, qint64 index) const override;
     const MinMaxSummary& summary(int series) const override { return m_summaries[size_t(series)]; }
     qint64 gapMs() const override { return m_gapMs; }
+    bool hasData() const override { return totalLines() > totalSkipped(); }
     // From the lines where held, otherwise from the buckets.
     std::vector<ChartColumn> columns(int series, qint64 t0, qint64 t1, int width) const override;
 

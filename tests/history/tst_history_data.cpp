@@ -176,6 +176,54 @@ private Q_SLOTS:
                             "2026-01-10 10:00:02,27.75,0,1:04\r\n"));
     }
 
+    void timesShownTwiceCarryTheirOffset_data()
+    {
+        QTest::addColumn<qint64>("utcSeconds");
+        QTest::addColumn<QString>("text");
+        // 2026-10-25: the clock goes back from 03:00 CEST to 02:00 CET (01:00 UTC).
+        const qint64 back = QDateTime(QDate(2026, 10, 25), QTime(1, 0), Qt::UTC).toSecsSinceEpoch();
+        QTest::newRow("02:30 before the step back")
+            << back - 1800 << QStringLiteral("2026-10-25 02:30:00 +02:00");
+        QTest::newRow("02:30 after the step back")
+            << back + 1800 << QStringLiteral("2026-10-25 02:30:00 +01:00");
+        QTest::newRow("03:30 that day, shown once")
+            << back + 5400 << QStringLiteral("2026-10-25 03:30:00");
+        QTest::newRow("03:30 the day summer time begins")
+            << QDateTime(QDate(2026, 3, 29), QTime(1, 30), Qt::UTC).toSecsSinceEpoch()
+            << QStringLiteral("2026-03-29 03:30:00");
+    }
+    void timesShownTwiceCarryTheirOffset()
+    {
+        QFETCH(qint64, utcSeconds);
+        QFETCH(QString, text);
+        QCOMPARE(localTimeText(utcSeconds * 1000), text);
+    }
+
+    void longRangeExportsEveryLine()
+    {
+        // Eight days are more than are held: the export reads the lines again, and the
+        // repeated hour of the day summer time ends is told apart by its offset.
+        QTemporaryDir dir;
+        std::vector<LogDayFile> files;
+        for (int d = 20; d <= 27; ++d) {
+            const QDate date(2026, 10, d);
+            files.push_back({date, dir.filePath(date.toString(QStringLiteral("dd-MM-yyyy.txt")))});
+            QFile file(files.back().path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(steadilyRisingDay(date, 600));
+        }
+        const auto data = HistoryData::load(files, {}, 2);
+        QCOMPARE(data->endIndex(), 0);
+        QCOMPARE(data->totalLines(), 8 * 144 + 6);
+        // From 02:00 CEST, two hours.
+        const qint64 t0 = QDateTime(QDate(2026, 10, 25), QTime(0, 0), Qt::UTC).toMSecsSinceEpoch();
+        const QList<QByteArray> rows =
+            historyCsv(*data, t0, t0 + 2 * 3600 * 1000 - 1, ValueUnits{false, 10000}).split('\n');
+        QCOMPARE(rows.size(), 1 + 12 + 1);
+        QCOMPARE(rows.at(1), QByteArray("2026-10-25 02:00:00 +02:00,12\r"));
+        QCOMPARE(rows.at(7), QByteArray("2026-10-25 02:00:00 +01:00,18\r"));
+    }
+
     void loadNamesWhatItCannotRead()
     {
         QTemporaryDir dir;
