@@ -36,6 +36,14 @@ public:
 
     // No samples held.
     bool isEmpty() const { return firstIndex() >= endIndex(); }
+    // Where no sample is held near `time`: the last value of series `series` summarised
+    // around it, when there is one.
+    virtual std::optional<qint32> summaryValueAt(int series, qint64 time) const
+    {
+        Q_UNUSED(series);
+        Q_UNUSED(time);
+        return std::nullopt;
+    }
     // Anything to draw: samples held, or a summary of samples not held.
     virtual bool hasData() const { return !isEmpty(); }
     // First held index with a time at or after `time` (endIndex() when none).

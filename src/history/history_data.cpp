@@ -335,6 +335,21 @@ std::vector<ChartColumn> HistoryData::columns(int series, qint64 t0, qint64 t1, 
     return folder.take();
 }
 
+std::optional<qint32> HistoryData::summaryValueAt(int series, qint64 time) const
+{
+    const qint64 second = time / 1000;
+    for (const Day& day : m_days) {
+        if (day.held || series >= day.width || second < day.start || second >= day.end)
+            continue;
+        const int count = day.bucketCount();
+        const Bucket& b = (*day.buckets)[size_t(series) * size_t(count) +
+                                         size_t((second - day.start) / BucketSeconds)];
+        if (b.count > 0)
+            return b.last;
+    }
+    return std::nullopt;
+}
+
 qint64 HistoryData::totalLines() const
 {
     qint64 total = 0;

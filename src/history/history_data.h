@@ -115,6 +115,8 @@ public:
     const MinMaxSummary& summary(int series) const override { return m_summaries[size_t(series)]; }
     qint64 gapMs() const override { return m_gapMs; }
     bool hasData() const override { return totalLines() > totalSkipped(); }
+    // The last value of the bucket holding `time`, of a day whose lines are not held.
+    std::optional<qint32> summaryValueAt(int series, qint64 time) const override;
     // From the lines where held, otherwise from the buckets.
     std::vector<ChartColumn> columns(int series, qint64 t0, qint64 t1, int width) const override;
 

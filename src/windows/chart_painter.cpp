@@ -369,8 +369,10 @@ QStringList ChartPainter::readout(qint64 time) const
     for (int s = 0; s < m_data.seriesCount(); ++s) {
         const ChartSeries series = m_data.series(s);
         QString value = QStringLiteral("-");
-        if (index) {
-            const qint32 canonical = m_data.valueAt(s, *index);
+        const std::optional<qint32> held = index ? std::optional<qint32>(m_data.valueAt(s, *index))
+                                                 : m_data.summaryValueAt(s, time);
+        if (held) {
+            const qint32 canonical = *held;
             if (canonical != MissingValue) {
                 value =
                     series.kind == FieldKind::Relay

@@ -90,9 +90,10 @@ QStringList ChartWidget::draw(QPainter& painter, bool withReadout) const
     if (!m_data || !m_data->hasData())
         return {QStringLiteral("No data")};
     const bool atPointer = m_pointer && chart.plotRect().contains(*m_pointer);
-    // A long range held as its summary has no newest line to read out.
-    const qint64 newest =
-        m_data->isEmpty() ? m_view.t1 : std::min(m_view.t1, m_data->timeAt(m_data->endIndex() - 1));
+    // A long range held as its summary: read out at the end of the view.
+    const qint64 newest = m_data->isEmpty()
+                              ? m_view.t1 - 1
+                              : std::min(m_view.t1, m_data->timeAt(m_data->endIndex() - 1));
     const QStringList lines = chart.readout(atPointer ? chart.timeAtX(m_pointer->x()) : newest);
     if (!withReadout || !atPointer)
         return lines;

@@ -167,6 +167,11 @@ private Q_SLOTS:
         QCOMPARE(window.statusText(), QStringLiteral("20 days, 40 lines, 0 skipped"));
         QCOMPARE(window.history()->endIndex(), 0);
         QVERIFY(hasInk(window.chart()->image(), ChartPainter::seriesColor(0)));
+        // The readout of a summary: the last value of the five minutes at the pointer.
+        const ChartPainter summary(*window.history(), ValueUnits{false, 10000});
+        QCOMPARE(
+            summary.readout(QDateTime(QDate(2026, 11, 5), QTime(10, 1)).toMSecsSinceEpoch()).at(1),
+            QStringLiteral("Actual Temperature (i16): 24.70 \u00B0C"));
         // A day's view gets that day's lines, read in the background.
         const qint64 t0 = QDateTime(QDate(2026, 11, 5), QTime(0, 0)).toMSecsSinceEpoch();
         window.chart()->setTimeRange(t0, t0 + 24 * 3600 * 1000);
