@@ -1,6 +1,8 @@
 // Benchmark of the chart window, offscreen:
 //   kelvaro-bench-chart --day FOLDER YYYY-MM-DD [RUNS]
 //       one day's history: from choosing the day to the painted chart, median of RUNS (7);
+//   kelvaro-bench-chart --range FOLDER FROM TO [RUNS]
+//       the same for the days FROM to TO (YYYY-MM-DD), median of RUNS (3);
 //   kelvaro-bench-chart --live SECONDS [INTERVAL-MS]
 //       the live trend at the demo's pace (a block every 250 ms): CPU of the process as
 //       % of one core, and repaints against blocks.
@@ -31,7 +33,7 @@ double cpuSeconds()
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-int benchDay(const QString& folder, const QDate& date, int runs)
+int benchDays(const char* name, const QString& folder, const QDate& from, const QDate& to, int runs)
 {
     Kelv_Main state;
     Init_Field_Names(state.Field_Names);
@@ -51,14 +53,14 @@ int benchDay(const QString& folder, const QDate& date, int runs)
             paintsAtShown = window.chart()->paintCount();
         });
         clock.start();
-        window.showDays(date, date);
+        window.showDays(from, to);
         while (paintsAtShown < 0 || window.chart()->paintCount() <= paintsAtShown)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         times.push_back(double(clock.nsecsElapsed()) / 1e6);
         QObject::disconnect(shownConnection);
     }
     std::sort(times.begin(), times.end());
-    std::printf("one_day_ms median %.1f min %.1f max %.1f lines %lld\n", times[times.size() / 2],
+    std::printf("%s median %.1f min %.1f max %.1f lines %lld\n", name, times[times.size() / 2],
                 times.front(), times.back(),
                 static_cast<long long>(window.history() ? window.history()->totalLines() : 0));
     return 0;
@@ -120,13 +122,19 @@ int main(int argc, char* argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     const QStringList args = QCoreApplication::arguments();
-    if (args.size() >= 4 && args.at(1) == QStringLiteral("--day"))
-        return benchDay(args.at(2), QDate::fromString(args.at(3), Qt::ISODate),
-                        args.size() > 4 ? args.at(4).toInt() : 7);
+    if (args.size() >= 4 && args.at(1) == QStringLiteral("--day")) {
+        const QDate day = QDate::fromString(args.at(3), Qt::ISODate);
+        return benchDays("one_day_ms", args.at(2), day, day,
+                         args.size() > 4 ? args.at(4).toInt() : 7);
+    }
+    if (args.size() >= 5 && args.at(1) == QStringLiteral("--range"))
+        return benchDays("range_ms", args.at(2), QDate::fromString(args.at(3), Qt::ISODate),
+                         QDate::fromString(args.at(4), Qt::ISODate),
+                         args.size() > 5 ? args.at(5).toInt() : 3);
     if (args.size() >= 3 && args.at(1) == QStringLiteral("--live"))
         return benchLive(args.at(2).toInt(), args.size() > 3 ? args.at(3).toInt() : 250);
-    std::fputs("usage: kelvaro-bench-chart --day FOLDER YYYY-MM-DD [RUNS] | --live SECONDS "
-               "[INTERVAL-MS]\n",
+    std::fputs("usage: kelvaro-bench-chart --day FOLDER YYYY-MM-DD [RUNS] | --range FOLDER FROM TO "
+               "[RUNS] | --live SECONDS [INTERVAL-MS]\n",
                stderr);
     return 2;
 }

@@ -19,6 +19,7 @@ kelvaro_packages=(
   libbenchmark-dev
   dpkg-dev file # the .deb: dpkg-shlibdeps works out its dependencies, file finds the programs
   systemd # the recorder's service files: systemd-analyze verify and security, systemd-sysusers
+  tzdata # the history tests read days of clock changes in named zones (TZ=Europe/Berlin)
 )
 
 # The release's code name from /etc/os-release: bookworm, trixie, or what else it says.

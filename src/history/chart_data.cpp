@@ -48,6 +48,30 @@ std::vector<ChartColumn> ChartData::columns(int series, qint64 t0, qint64 t1, in
 
 namespace kelvaro {
 
+QString localTimeText(qint64 time)
+{
+    const QString format = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+    const QDateTime t = QDateTime::fromMSecsSinceEpoch(time);
+    const QString text = t.toString(format);
+    const int offset = t.offsetFromUtc();
+    constexpr qint64 DayMs = 86400LL * 1000;
+    for (const qint64 probe : {time - DayMs, time + DayMs}) {
+        const int other = QDateTime::fromMSecsSinceEpoch(probe).offsetFromUtc();
+        if (other == offset)
+            continue;
+        // The same wall-clock time in the other offset, if the clock shows it.
+        const QDateTime twin = QDateTime::fromMSecsSinceEpoch(time + qint64(offset - other) * 1000);
+        if (twin.offsetFromUtc() == other && twin.toString(format) == text) {
+            const int minutes = std::abs(offset) / 60;
+            return text + QStringLiteral(" %1%2:%3")
+                              .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+                              .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+                              .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+        }
+    }
+    return text;
+}
+
 QByteArray chartCsv(const ChartData& data, qint64 t0, qint64 t1, const ValueUnits& units)
 {
     QByteArray out = "time";
@@ -64,9 +88,7 @@ QByteArray chartCsv(const ChartData& data, qint64 t0, qint64 t1, const ValueUnit
     out += "\r\n";
     const qint64 end = data.indexAtOrAfter(t1 + 1);
     for (qint64 i = data.indexAtOrAfter(t0); i < end; ++i) {
-        out += QDateTime::fromMSecsSinceEpoch(data.timeAt(i))
-                   .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
-                   .toLatin1();
+        out += localTimeText(data.timeAt(i)).toLatin1();
         for (int s = 0; s < data.seriesCount(); ++s) {
             out += ',';
             const qint32 v = data.valueAt(s, i);

@@ -34,22 +34,37 @@ public:
     // Samples further apart than this are not joined by a line.
     virtual qint64 gapMs() const = 0;
 
+    // No samples held.
     bool isEmpty() const { return firstIndex() >= endIndex(); }
+    // Where no sample is held near `time`: the last value of series `series` summarised
+    // around it, when there is one.
+    virtual std::optional<qint32> summaryValueAt(int series, qint64 time) const
+    {
+        Q_UNUSED(series);
+        Q_UNUSED(time);
+        return std::nullopt;
+    }
+    // Anything to draw: samples held, or a summary of samples not held.
+    virtual bool hasData() const { return !isEmpty(); }
     // First held index with a time at or after `time` (endIndex() when none).
     qint64 indexAtOrAfter(qint64 time) const;
     // The sample nearest to `time` when it lies within gapMs() of it.
     std::optional<qint64> nearestIndex(qint64 time) const;
     // Series `series` over [t0, t1) folded into `width` pixel columns, with the samples
     // just outside the view so lines run on to the edges.
-    std::vector<ChartColumn> columns(int series, qint64 t0, qint64 t1, int width) const;
+    virtual std::vector<ChartColumn> columns(int series, qint64 t0, qint64 t1, int width) const;
 };
 
 } // namespace kelvaro
 
 namespace kelvaro {
 
+// `time` (milliseconds since the epoch) as local "yyyy-MM-dd HH:mm:ss", followed by the
+// offset from UTC (" +02:00") when the clock shows that time twice that day.
+QString localTimeText(qint64 time);
+
 // The samples of [t0, t1] as CSV for a spreadsheet: a header line "time,<series> [unit],..."
-// then one row per sample, the time as "yyyy-MM-dd HH:mm:ss" (local), values converted as
+// then one row per sample, the time as localTimeText writes it, values converted as
 // valueFileText does ("." decimals), an empty cell for a missing value. Lines end with
 // CR LF, as the log files do.
 QByteArray chartCsv(const ChartData& data, qint64 t0, qint64 t1, const ValueUnits& units);

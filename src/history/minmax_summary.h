@@ -69,45 +69,65 @@ struct ChartColumn
     bool joined = false; // a line runs from the previous column's last value to `first`
 };
 
-// Folds samples [begin, end) into `width` columns spanning [t0, t1). `raw` gives
-// time(i) and value(i) of a held sample. Consecutive data more than `gapMs` apart, or
-// separated by missing samples, is not joined. Returns at most width + 2 columns.
+// Gathers summary entries, in time order, into pixel columns spanning [t0, t1).
+// Consecutive data more than `gapMs` apart, or separated by missing samples, is not joined.
+class ColumnFolder
+{
+public:
+    ColumnFolder(qint64 t0, qint64 t1, int width, qint64 gapMs)
+        : m_t0(t0), m_width(width), m_gapMs(gapMs), m_scale(double(width) / double(t1 - t0))
+    {
+    }
+
+    void add(const SummaryEntry& e)
+    {
+        if (e.count == 0) {
+            m_havePrevious = false; // missing samples break the line
+            return;
+        }
+        const double x = std::floor(double(e.tFirst - m_t0) * m_scale);
+        const int column = int(std::clamp(x, -1.0, double(m_width)));
+        const bool joined = m_havePrevious && e.tFirst - m_previous.tLast <= m_gapMs;
+        if (!m_out.empty() && m_out.back().column == column && m_havePrevious) {
+            ChartColumn& c = m_out.back();
+            c.min = std::min(c.min, e.min);
+            c.max = std::max(c.max, e.max);
+            c.last = e.last;
+        } else {
+            m_out.push_back({column, e.min, e.max, e.first, e.last, joined});
+        }
+        m_previous = e;
+        m_havePrevious = true;
+    }
+    // Breaks the line, as a missing sample does.
+    void breakLine() { m_havePrevious = false; }
+    std::vector<ChartColumn> take() { return std::move(m_out); }
+
+private:
+    qint64 m_t0;
+    int m_width;
+    qint64 m_gapMs;
+    double m_scale;
+    bool m_havePrevious = false;
+    SummaryEntry m_previous;
+    std::vector<ChartColumn> m_out;
+};
+
+// Folds samples [begin, end) into `width` columns spanning [t0, t1) (see ColumnFolder).
+// `raw` gives time(i) and value(i) of a held sample. Returns at most width + 2 columns.
 template <class Raw>
 std::vector<ChartColumn> foldColumns(const MinMaxSummary& summary, const Raw& raw, qint64 begin,
                                      qint64 end, qint64 t0, qint64 t1, int width, qint64 gapMs)
 {
-    std::vector<ChartColumn> out;
     if (begin >= end || width <= 0 || t1 <= t0)
-        return out;
+        return {};
     // The coarsest level that still gives about two entries per column.
     int top = 0;
     while (top < MinMaxSummary::Levels &&
            (end - begin) / MinMaxSummary::blockSize(top + 1) >= 2 * qint64(width))
         ++top;
 
-    const double scale = double(width) / double(t1 - t0);
-    bool havePrevious = false;
-    SummaryEntry previous;
-    auto add = [&](const SummaryEntry& e) {
-        if (e.count == 0) {
-            havePrevious = false; // missing samples break the line
-            return;
-        }
-        const double x = std::floor(double(e.tFirst - t0) * scale);
-        const int column = int(std::clamp(x, -1.0, double(width)));
-        const bool joined = havePrevious && e.tFirst - previous.tLast <= gapMs;
-        if (!out.empty() && out.back().column == column && havePrevious) {
-            ChartColumn& c = out.back();
-            c.min = std::min(c.min, e.min);
-            c.max = std::max(c.max, e.max);
-            c.last = e.last;
-        } else {
-            out.push_back({column, e.min, e.max, e.first, e.last, joined});
-        }
-        previous = e;
-        havePrevious = true;
-    };
-
+    ColumnFolder folder(t0, t1, width, gapMs);
     for (qint64 p = begin; p < end;) {
         int level = top;
         while (level > 0 && (p % MinMaxSummary::blockSize(level) != 0 ||
@@ -115,14 +135,14 @@ std::vector<ChartColumn> foldColumns(const MinMaxSummary& summary, const Raw& ra
             --level;
         if (level == 0) {
             const qint32 v = raw.value(p);
-            add(v == MissingValue ? SummaryEntry{} : SummaryEntry::sample(raw.time(p), v));
+            folder.add(v == MissingValue ? SummaryEntry{} : SummaryEntry::sample(raw.time(p), v));
             ++p;
         } else {
-            add(summary.entry(level, p / MinMaxSummary::blockSize(level)));
+            folder.add(summary.entry(level, p / MinMaxSummary::blockSize(level)));
             p += MinMaxSummary::blockSize(level);
         }
     }
-    return out;
+    return folder.take();
 }
 
 // First index in [begin, end) whose time is at or after `time` (end when none): the

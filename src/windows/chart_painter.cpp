@@ -205,7 +205,7 @@ void ChartPainter::paint(QPainter& painter) const
     for (const Lane& lane : m_lanes)
         paintLane(painter, lane);
     paintTimeAxis(painter);
-    if (m_data.isEmpty()) {
+    if (!m_data.hasData()) {
         painter.setPen(Qt::darkGray);
         painter.drawText(m_plot, Qt::AlignCenter, QStringLiteral("No data"));
     }
@@ -304,14 +304,23 @@ std::vector<qint64> ChartPainter::timeTicks(const QFontMetrics& metrics, qint64*
             break;
         }
     }
-    // Ticks on local-time boundaries (whole minutes, hours, midnights).
-    const qint64 offset = qint64(QDateTime::fromMSecsSinceEpoch(m_view.t0).offsetFromUtc()) * 1000;
-    qint64 tick = ((m_view.t0 + offset) / step) * step - offset;
-    if (tick < m_view.t0)
-        tick += step;
+    // Ticks on local-time boundaries (whole minutes, hours, midnights), each placed by the
+    // offset in force where it lies, so the clock may change within the view; a local time
+    // the clock skipped gets none.
+    auto offsetAt = [](qint64 time) {
+        return qint64(QDateTime::fromMSecsSinceEpoch(time).offsetFromUtc()) * 1000;
+    };
+    const qint64 offset0 = offsetAt(m_view.t0);
     std::vector<qint64> ticks;
-    for (; tick <= m_view.t1; tick += step)
-        ticks.push_back(tick);
+    for (qint64 local = ((m_view.t0 + offset0) / step) * step;
+         local <= m_view.t1 + offset0 + 3600LL * 1000 * 2; local += step) {
+        const qint64 offset = offsetAt(local - offset0);
+        const qint64 tick = local - offset;
+        if (offsetAt(tick) != offset)
+            continue;
+        if (tick >= m_view.t0 && tick <= m_view.t1 && (ticks.empty() || tick > ticks.back()))
+            ticks.push_back(tick);
+    }
     *stepOut = step;
     return ticks;
 }
@@ -355,14 +364,15 @@ void ChartPainter::paintTimeAxis(QPainter& painter) const
 QStringList ChartPainter::readout(qint64 time) const
 {
     QStringList lines;
-    lines.append(
-        QDateTime::fromMSecsSinceEpoch(time).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    lines.append(localTimeText(time));
     const std::optional<qint64> index = m_data.nearestIndex(time);
     for (int s = 0; s < m_data.seriesCount(); ++s) {
         const ChartSeries series = m_data.series(s);
         QString value = QStringLiteral("-");
-        if (index) {
-            const qint32 canonical = m_data.valueAt(s, *index);
+        const std::optional<qint32> held = index ? std::optional<qint32>(m_data.valueAt(s, *index))
+                                                 : m_data.summaryValueAt(s, time);
+        if (held) {
+            const qint32 canonical = *held;
             if (canonical != MissingValue) {
                 value =
                     series.kind == FieldKind::Relay

@@ -53,6 +53,7 @@ void ChartWidget::setTimeRange(qint64 t0, qint64 t1)
     m_view.t0 = t0;
     m_view.t1 = t0 + span;
     update();
+    Q_EMIT viewChanged();
 }
 
 void ChartWidget::setTemperatureRange(std::optional<std::pair<double, double>> range)
@@ -77,6 +78,7 @@ void ChartWidget::follow(qint64 now)
     m_view.t1 = now;
     m_view.t0 = now - span;
     update();
+    Q_EMIT viewChanged();
 }
 
 QStringList ChartWidget::draw(QPainter& painter, bool withReadout) const
@@ -85,10 +87,13 @@ QStringList ChartWidget::draw(QPainter& painter, bool withReadout) const
     ChartPainter chart(m_data ? *m_data : empty, m_units());
     chart.layout(rect(), m_view);
     chart.paint(painter);
-    if (!m_data || m_data->isEmpty())
+    if (!m_data || !m_data->hasData())
         return {QStringLiteral("No data")};
     const bool atPointer = m_pointer && chart.plotRect().contains(*m_pointer);
-    const qint64 newest = std::min(m_view.t1, m_data->timeAt(m_data->endIndex() - 1));
+    // A long range held as its summary: read out at the end of the view.
+    const qint64 newest = m_data->isEmpty()
+                              ? m_view.t1 - 1
+                              : std::min(m_view.t1, m_data->timeAt(m_data->endIndex() - 1));
     const QStringList lines = chart.readout(atPointer ? chart.timeAtX(m_pointer->x()) : newest);
     if (!withReadout || !atPointer)
         return lines;
@@ -157,6 +162,8 @@ void ChartWidget::wheelEvent(QWheelEvent* event)
         m_view.t1 = m_view.t0 + newSpan;
     }
     update();
+    Q_EMIT viewChanged();
+    Q_EMIT zoomed(newSpan);
     event->accept();
 }
 
@@ -180,6 +187,7 @@ void ChartWidget::mouseMoveEvent(QMouseEvent* event)
                 qint64(double(dx) * double(m_dragT1 - m_dragT0) / std::max(1, width() - 76));
             m_view.t0 = m_dragT0 - shift;
             m_view.t1 = m_dragT1 - shift;
+            Q_EMIT viewChanged();
         }
     }
     update();

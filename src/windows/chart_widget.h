@@ -39,6 +39,10 @@ public:
 
 Q_SIGNALS:
     void followingChanged(bool following);
+    // The shown time range changed (set, zoomed, panned or following the clock).
+    void viewChanged();
+    // The operator zoomed the time axis to `span` milliseconds.
+    void zoomed(qint64 span);
     void painted();
 
 protected:

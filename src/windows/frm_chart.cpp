@@ -25,7 +25,8 @@ namespace kelvaro {
 
 namespace {
 
-constexpr qint64 Hour = 3600LL * 1000;
+constexpr qint64 Minute = 60LL * 1000;
+constexpr qint64 Hour = 60 * Minute;
 constexpr qint64 Day = 24 * Hour;
 
 qint64 startOfDay(const QDate& date)
@@ -58,8 +59,32 @@ Frm_Chart::Frm_Chart(Kelv_Main& state, const TrendBuffer& trend, QString folder,
         m_chart->setData(m_history.get());
         m_chart->setTimeRange(startOfDay(m_from->date()), startOfDay(m_to->date().addDays(1)));
         m_show->setEnabled(true);
+        loadDetailForView();
         m_status->setText(statusText());
         Q_EMIT historyShown();
+    });
+    connect(&m_detailLoading, &QFutureWatcher<std::shared_ptr<const HistoryData>>::finished, this,
+            [this] {
+                std::shared_ptr<const HistoryData> detail = m_detailLoading.result();
+                // Only for the days read by the last Show; a newer Show supersedes it.
+                auto sameDays = [](const HistoryData& a, const HistoryData& b) {
+                    return a.days().size() == b.days().size() && !a.days().empty() &&
+                           a.days().front().date == b.days().front().date &&
+                           a.days().back().date == b.days().back().date;
+                };
+                if (!detail || !m_history || m_loading.isRunning() ||
+                    !sameDays(*detail, *m_history))
+                    return;
+                m_history = std::move(detail);
+                if (m_mode == Mode::History)
+                    m_chart->setData(m_history.get());
+                loadDetailForView(); // the view may have moved on meanwhile
+            });
+    connect(m_chart, &ChartWidget::viewChanged, this, &Frm_Chart::loadDetailForView);
+    // Zooming the live view chooses the span it follows the clock with.
+    connect(m_chart, &ChartWidget::zoomed, this, [this](qint64 span) {
+        if (m_mode == Mode::Live && m_chart->following())
+            m_liveSpan = span;
     });
     setMode(Mode::Live);
     resize(1000, 620);
@@ -68,6 +93,25 @@ Frm_Chart::Frm_Chart(Kelv_Main& state, const TrendBuffer& trend, QString folder,
 Frm_Chart::~Frm_Chart()
 {
     m_loading.waitForFinished();
+    m_detailLoading.waitForFinished();
+}
+
+void Frm_Chart::loadDetailForView()
+{
+    if (m_mode != Mode::History || !m_history || m_loading.isRunning() ||
+        m_detailLoading.isRunning())
+        return;
+    const ChartView view = m_chart->view();
+    if (m_history->holdsLines(view.t0, view.t1))
+        return;
+    const QDate from = QDateTime::fromMSecsSinceEpoch(view.t0).date();
+    const QDate to = QDateTime::fromMSecsSinceEpoch(view.t1 - 1).date();
+    if (from.daysTo(to) >= HistoryData::DetailDays)
+        return; // far enough out for the summary
+    std::shared_ptr<const HistoryData> held = m_history;
+    m_detailLoading.setFuture(QtConcurrent::run([held, from, to]() {
+        return std::shared_ptr<const HistoryData>(held->withDetail(from, to));
+    }));
 }
 
 ValueUnits Frm_Chart::units() const
@@ -164,7 +208,7 @@ void Frm_Chart::buildControls()
             const QSignalBlocker block(m_pause);
             m_pause->setChecked(!following);
             if (following)
-                m_chart->follow(QDateTime::currentMSecsSinceEpoch());
+                followClock(QDateTime::currentMSecsSinceEpoch());
         }
     });
     layout->addWidget(m_chart, 1);
@@ -190,7 +234,7 @@ void Frm_Chart::setMode(Mode mode)
     } else {
         m_chart->setData(&m_trend);
         const qint64 now = QDateTime::currentMSecsSinceEpoch();
-        m_chart->setTimeRange(now - m_liveSpan, now);
+        m_chart->setTimeRange(now - liveSpanAt(now), now);
         m_pause->setChecked(false);
         m_chart->setFollowing(true);
     }
@@ -245,7 +289,7 @@ void Frm_Chart::showSpan(qint64 span)
     if (m_mode == Mode::Live) {
         m_liveSpan = span;
         const qint64 now = QDateTime::currentMSecsSinceEpoch();
-        m_chart->setTimeRange(now - span, now);
+        m_chart->setTimeRange(now - liveSpanAt(now), now);
         setPaused(false);
     } else {
         const qint64 t0 = m_chart->view().t0;
@@ -263,7 +307,20 @@ void Frm_Chart::setPaused(bool paused)
     }
     m_chart->setFollowing(!paused);
     if (!paused)
-        m_chart->follow(QDateTime::currentMSecsSinceEpoch());
+        followClock(QDateTime::currentMSecsSinceEpoch());
+}
+
+qint64 Frm_Chart::liveSpanAt(qint64 now) const
+{
+    const qint64 oldest = m_trend.isEmpty() ? now : m_trend.timeAt(m_trend.firstIndex());
+    return std::min(m_liveSpan, std::max(Minute, now - oldest));
+}
+
+void Frm_Chart::followClock(qint64 now)
+{
+    if (m_mode != Mode::Live || !m_chart->following())
+        return;
+    m_chart->setTimeRange(now - liveSpanAt(now), now);
 }
 
 void Frm_Chart::applyValueAxis()
@@ -286,7 +343,7 @@ void Frm_Chart::onTrendAppended()
     if (now - m_lastFollow < msPerPixel)
         return;
     m_lastFollow = now;
-    m_chart->follow(now); // schedules one repaint
+    followClock(now); // schedules one repaint
     m_status->setText(statusText());
 }
 
@@ -299,7 +356,7 @@ void Frm_Chart::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     if (m_mode == Mode::Live)
-        m_chart->follow(QDateTime::currentMSecsSinceEpoch());
+        followClock(QDateTime::currentMSecsSinceEpoch());
 }
 
 void Frm_Chart::exportPng()
@@ -324,7 +381,7 @@ void Frm_Chart::exportCsv()
         std::shared_ptr<const HistoryData> recorded = m_history;
         const ValueUnits u = units();
         writeInBackground(path, [recorded, view, u, path] {
-            return writeWhole(path, chartCsv(*recorded, view.t0, view.t1, u));
+            return writeWhole(path, historyCsv(*recorded, view.t0, view.t1, u));
         });
     } else {
         const QByteArray bytes = chartCsv(m_trend, view.t0, view.t1, units());

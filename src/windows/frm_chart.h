@@ -70,6 +70,14 @@ private:
     void setPaused(bool paused);
     void exportPng();
     void exportCsv();
+    // In History mode, reads in the background the lines of the days a close view shows
+    // when they are not held (a long range is held as its summary).
+    void loadDetailForView();
+    // The live view's span at `now`: the chosen one, or while the trend holds less, the
+    // span it holds (a minute at least), so a new trend is not a sliver at the edge.
+    qint64 liveSpanAt(qint64 now) const;
+    // Moves a following live view to end at `now`.
+    void followClock(qint64 now);
     // Writes in the background and tells the outcome in the status line.
     void writeInBackground(const QString& path, std::function<bool()> write);
     ValueUnits units() const;
@@ -85,6 +93,7 @@ private:
     };
     std::shared_ptr<const HistoryData> m_history;
     QFutureWatcher<Loaded> m_loading;
+    QFutureWatcher<std::shared_ptr<const HistoryData>> m_detailLoading;
     QStringList m_loadErrors;
     qint64 m_liveSpan = 3600 * 1000;
     qint64 m_lastFollow = 0; // when the live view last moved with the clock

@@ -87,9 +87,32 @@ private Q_SLOTS:
         QCOMPARE(kelvaro::valueFileText(kind, canonicalValue(kind, raw), units), text);
     }
 
-    void durationOnUnusableCalibrationIsNoNumber()
+    // What the chart draws: relay times in real seconds (the words count two-second ticks).
+    void displayValue_data()
     {
-        QVERIFY(std::isnan(displayValue(FieldKind::Duration, 30, ValueUnits{false, 0})));
+        QTest::addColumn<FieldKind>("kind");
+        QTest::addColumn<double>("canonical");
+        QTest::addColumn<qint32>("calibration");
+        QTest::addColumn<double>("shown");
+        QTest::newRow("duration on an unusable calibration is no number")
+            << FieldKind::Duration << 30.0 << 0 << std::numeric_limits<double>::quiet_NaN();
+        QTest::newRow("30 ticks are 60 seconds") << FieldKind::Duration << 30.0 << 10000 << 60.0;
+        QTest::newRow("30 ticks on a slow clock")
+            << FieldKind::Duration << 30.0 << 9677 << 30.0 * 2 * 10000 / 9677;
+        QTest::newRow("temperature in hundredths")
+            << FieldKind::Temperature << 2468.0 << 10000 << 24.68;
+    }
+    void displayValue()
+    {
+        QFETCH(FieldKind, kind);
+        QFETCH(double, canonical);
+        QFETCH(qint32, calibration);
+        QFETCH(double, shown);
+        const double value = kelvaro::displayValue(kind, canonical, ValueUnits{false, calibration});
+        if (std::isnan(shown))
+            QVERIFY(std::isnan(value));
+        else
+            QCOMPARE(value, shown);
     }
 
     void loggedFieldNames_data()

@@ -26,8 +26,15 @@ class TestReportCommand : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void reportOfAFolder_data()
+    {
+        QTest::addColumn<QString>("to");
+        QTest::newRow("to a day after the last file") << QStringLiteral("2026-12-31");
+        QTest::newRow("to the day of the last file") << QStringLiteral("2026-12-07");
+    }
     void reportOfAFolder()
     {
+        QFETCH(QString, to);
         QTemporaryDir dir;
         Settings_Record settings;
         settings.Log_NameFormat = LooseValue::text(QStringLiteral("DD-MM-YYYY"));
@@ -52,8 +59,7 @@ private Q_SLOTS:
         program.setProcessEnvironment(environment);
         program.start(QStringLiteral(KELVARO_PROGRAM_PATH),
                       {QStringLiteral("--report"), QStringLiteral("--from"),
-                       QStringLiteral("2026-12-07"), QStringLiteral("--to"),
-                       QStringLiteral("2026-12-31")});
+                       QStringLiteral("2026-12-07"), QStringLiteral("--to"), to});
         QVERIFY(program.waitForFinished(30000));
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), 0);

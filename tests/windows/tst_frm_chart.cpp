@@ -97,11 +97,29 @@ private Q_SLOTS:
             QVERIFY(paints >= 1);
     }
 
+    void historyShowsTheDaysRead_data()
+    {
+        QTest::addColumn<QByteArray>("lines");
+        QTest::addColumn<QDate>("to");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("a broken line is skipped")
+            << QByteArray("07-12-2026,10:00:00,2468,1\r\n07-12-2026,10:00:02,65300,0\r\nbroken\r\n")
+            << QDate(2026, 12, 8) << QStringLiteral("1 days, 3 lines, 1 skipped");
+        QTest::newRow("a range ending on the day of the file")
+            << QByteArray("07-12-2026,10:00:00,2468,1\r\n07-12-2026,10:00:02,65300,0\r\n")
+            << QDate(2026, 12, 7) << QStringLiteral("1 days, 2 lines, 0 skipped");
+        QTest::newRow("lines of another column count are skipped")
+            << QByteArray("07-12-2026,10:00:00,2468,1\r\n07-12-2026,10:00:02,65300,0\r\n"
+                          "07-12-2026,10:00:04,2468\r\n07-12-2026,10:00:06,2468,1,7\r\n")
+            << QDate(2026, 12, 8) << QStringLiteral("1 days, 4 lines, 2 skipped");
+    }
     void historyShowsTheDaysRead()
     {
+        QFETCH(QByteArray, lines);
+        QFETCH(QDate, to);
+        QFETCH(QString, status);
         QTemporaryDir dir;
-        writeFile(dir.filePath(QStringLiteral("07-12-2026.txt")),
-                  "07-12-2026,10:00:00,2468,1\r\n07-12-2026,10:00:02,65300,0\r\nbroken\r\n");
+        writeFile(dir.filePath(QStringLiteral("07-12-2026.txt")), lines);
         Kelv_Main state;
         Init_Field_Names(state.Field_Names);
         state.settings.Log_NameFormat = LooseValue::text(QStringLiteral("DD-MM-YYYY"));
@@ -112,17 +130,83 @@ private Q_SLOTS:
         window.setAttribute(Qt::WA_DeleteOnClose, false);
         window.show();
         QSignalSpy shown(&window, &Frm_Chart::historyShown);
-        window.showDays(QDate(2026, 12, 7), QDate(2026, 12, 8));
+        window.showDays(QDate(2026, 12, 7), to);
         QVERIFY(shown.wait(10000));
         QCOMPARE(window.mode(), Frm_Chart::Mode::History);
         QVERIFY(window.history());
         QCOMPARE(window.history()->seriesCount(), 2);
-        QCOMPARE(window.statusText(), QStringLiteral("1 days, 3 lines, 1 skipped"));
+        QCOMPARE(window.statusText(), status);
         const ChartView view = window.chart()->view();
         QCOMPARE(view.t0, QDateTime(QDate(2026, 12, 7), QTime(0, 0)).toMSecsSinceEpoch());
-        QCOMPARE(view.t1, QDateTime(QDate(2026, 12, 9), QTime(0, 0)).toMSecsSinceEpoch());
+        QCOMPARE(view.t1, QDateTime(to.addDays(1), QTime(0, 0)).toMSecsSinceEpoch());
         // The actual temperature is drawn in its colour.
         QVERIFY(hasInk(window.chart()->image(), ChartPainter::seriesColor(0)));
+    }
+
+    void longRangeReadsTheLinesOfACloseView()
+    {
+        QTemporaryDir dir;
+        for (int d = 1; d <= 20; ++d) {
+            const QByteArray stamp =
+                QDate(2026, 11, d).toString(QStringLiteral("dd-MM-yyyy")).toLatin1();
+            writeFile(dir.filePath(QString::fromLatin1(stamp + ".txt")),
+                      stamp + ",10:00:00,2468\r\n" + stamp + ",10:00:02,2470\r\n");
+        }
+        Kelv_Main state;
+        Init_Field_Names(state.Field_Names);
+        state.settings.Log_NameFormat = LooseValue::text(QStringLiteral("DD-MM-YYYY"));
+        state.settings.Log_Fields[0] = LooseValue::text(QStringLiteral("Actual Temperature (i16)"));
+        TrendBuffer trend;
+        Frm_Chart window(state, trend, dir.path());
+        window.setAttribute(Qt::WA_DeleteOnClose, false);
+        window.show();
+        QSignalSpy shown(&window, &Frm_Chart::historyShown);
+        window.showDays(QDate(2026, 11, 1), QDate(2026, 11, 20));
+        QVERIFY(shown.wait(10000));
+        // Twenty days are held as their summary, with their counts.
+        QCOMPARE(window.statusText(), QStringLiteral("20 days, 40 lines, 0 skipped"));
+        QCOMPARE(window.history()->endIndex(), 0);
+        QVERIFY(hasInk(window.chart()->image(), ChartPainter::seriesColor(0)));
+        // The readout of a summary: the last value of the five minutes at the pointer.
+        const ChartPainter summary(*window.history(), ValueUnits{false, 10000});
+        QCOMPARE(
+            summary.readout(QDateTime(QDate(2026, 11, 5), QTime(10, 1)).toMSecsSinceEpoch()).at(1),
+            QStringLiteral("Actual Temperature (i16): 24.70 \u00B0C"));
+        // A day's view gets that day's lines, read in the background.
+        const qint64 t0 = QDateTime(QDate(2026, 11, 5), QTime(0, 0)).toMSecsSinceEpoch();
+        window.chart()->setTimeRange(t0, t0 + 24 * 3600 * 1000);
+        QTRY_COMPARE(window.history()->endIndex(), 2);
+        QCOMPARE(window.history()->timeAt(0), t0 + 10 * 3600 * 1000);
+    }
+
+    void liveOpensOnWhatItHolds_data()
+    {
+        QTest::addColumn<int>("heldSeconds");
+        QTest::addColumn<int>("shownSeconds");
+        QTest::newRow("nothing yet: a minute") << 0 << 60;
+        QTest::newRow("ten seconds: a minute") << 10 << 60;
+        QTest::newRow("twenty minutes: what is held") << 1200 << 1200;
+        QTest::newRow("two hours: the chosen hour") << 7200 << 3600;
+    }
+    void liveOpensOnWhatItHolds()
+    {
+        QFETCH(int, heldSeconds);
+        QFETCH(int, shownSeconds);
+        Kelv_Main state;
+        TrendBuffer trend;
+        const QDateTime now = QDateTime::currentDateTime();
+        for (int s = heldSeconds; s > 0; s -= 2)
+            trend.append(now.addSecs(-s), block(2000, false));
+        QTemporaryDir dir;
+        Frm_Chart window(state, trend, dir.path());
+        window.setAttribute(Qt::WA_DeleteOnClose, false);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const ChartView view = window.chart()->view();
+        // Within the two seconds between the trend's newest block and the window's clock.
+        QVERIFY2(std::abs((view.t1 - view.t0) - shownSeconds * 1000LL) <= 2000,
+                 qPrintable(QString::number(view.t1 - view.t0)));
+        QVERIFY(window.chart()->following());
     }
 
     void unitSwitchRedraws()
