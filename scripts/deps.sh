@@ -10,20 +10,25 @@
 # against what the configure step really reads.
 set -euo pipefail
 
+# The release's code name from /etc/os-release: bookworm, trixie, or what else it says.
+kelvaro_release="$( (. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}") || true)"
+
 # The build, the tests, the demo and the benchmarks.
 kelvaro_packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-serialport-dev qt6-charts-dev qt6-svg-dev
-  libqt6opengl6-dev # Qt6Charts' CMake package needs Qt6OpenGL; qt6-charts-dev only recommends it
   libgl-dev fonts-dejavu-core
   libbenchmark-dev
   dpkg-dev file # the .deb: dpkg-shlibdeps works out its dependencies, file finds the programs
   systemd # the recorder's service files: systemd-analyze verify and security, systemd-sysusers
   tzdata # the history tests read days of clock changes in named zones (TZ=Europe/Berlin)
 )
+# Qt6Charts' CMake package needs Qt6OpenGL: Debian 12's qt6-charts-dev only recommends
+# libqt6opengl6-dev; Debian 13's qt6-base-dev holds it (and provides that name).
+if [ "$kelvaro_release" != trixie ]; then
+  kelvaro_packages+=(libqt6opengl6-dev)
+fi
 
-# The release's code name from /etc/os-release: bookworm, trixie, or what else it says.
-kelvaro_release="$( (. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}") || true)"
 
 # Only for fuzz/run.sh: clang++ and its runtime libraries, libFuzzer among them (the
 # runtime's package carries the release's clang version).
@@ -35,7 +40,8 @@ kelvaro_fuzz_packages=(
   clang "$kelvaro_clang_runtime"
 )
 
-# Only for bench/service_resources.sh: strace times the recorder's reads and frames.
+# Only for bench/service_resources.sh and bench/recorder_wakeups.sh: strace times the
+# recorder's reads and frames and counts its wake-ups.
 kelvaro_service_bench_packages=(
   strace
 )
@@ -56,7 +62,7 @@ kelvaro_fresh_root_packages=(
 kelvaro_arm64_packages=(
   cmake ninja-build pkg-config crossbuild-essential-arm64
   qt6-base-dev:arm64 qt6-serialport-dev:arm64
-  dpkg-dev file systemd
+  dpkg-dev file systemd tzdata
   qemu-user-static
 )
 
