@@ -4,6 +4,7 @@
 #include "history/log_line.h"
 
 #include <QDateTime>
+#include <QTimeZone>
 #include <algorithm>
 #include <atomic>
 #include <numeric>
@@ -29,7 +30,7 @@ int offsetAt(qint64 secondsSinceEpoch)
 
 DayClock::DayClock(const QDate& date)
 {
-    m_localEpoch = QDateTime(date, QTime(0, 0), Qt::UTC).toSecsSinceEpoch();
+    m_localEpoch = QDateTime(date, QTime(0, 0), QTimeZone::utc()).toSecsSinceEpoch();
     // The offsets in force at noon of the day before and of the day after: a change of the
     // clock lies between them, never at the very edge of the day.
     const qint64 lowNoon = m_localEpoch - 12 * 3600;

@@ -5,6 +5,7 @@
 
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimeZone>
 #include <ctime>
 
 using namespace kelvaro;
@@ -181,7 +182,8 @@ private Q_SLOTS:
         QTest::addColumn<qint64>("utcSeconds");
         QTest::addColumn<QString>("text");
         // 2026-10-25: the clock goes back from 03:00 CEST to 02:00 CET (01:00 UTC).
-        const qint64 back = QDateTime(QDate(2026, 10, 25), QTime(1, 0), Qt::UTC).toSecsSinceEpoch();
+        const qint64 back =
+            QDateTime(QDate(2026, 10, 25), QTime(1, 0), QTimeZone::utc()).toSecsSinceEpoch();
         QTest::newRow("02:30 before the step back")
             << back - 1800 << QStringLiteral("2026-10-25 02:30:00 +02:00");
         QTest::newRow("02:30 after the step back")
@@ -189,7 +191,7 @@ private Q_SLOTS:
         QTest::newRow("03:30 that day, shown once")
             << back + 5400 << QStringLiteral("2026-10-25 03:30:00");
         QTest::newRow("03:30 the day summer time begins")
-            << QDateTime(QDate(2026, 3, 29), QTime(1, 30), Qt::UTC).toSecsSinceEpoch()
+            << QDateTime(QDate(2026, 3, 29), QTime(1, 30), QTimeZone::utc()).toSecsSinceEpoch()
             << QStringLiteral("2026-03-29 03:30:00");
     }
     void timesShownTwiceCarryTheirOffset()
@@ -216,7 +218,8 @@ private Q_SLOTS:
         QCOMPARE(data->endIndex(), 0);
         QCOMPARE(data->totalLines(), 8 * 144 + 6);
         // From 02:00 CEST, two hours.
-        const qint64 t0 = QDateTime(QDate(2026, 10, 25), QTime(0, 0), Qt::UTC).toMSecsSinceEpoch();
+        const qint64 t0 =
+            QDateTime(QDate(2026, 10, 25), QTime(0, 0), QTimeZone::utc()).toMSecsSinceEpoch();
         const QList<QByteArray> rows =
             historyCsv(*data, t0, t0 + 2 * 3600 * 1000 - 1, ValueUnits{false, 10000}).split('\n');
         QCOMPARE(rows.size(), 1 + 12 + 1);
