@@ -26,5 +26,9 @@ if(KELVARO_QEMU_AARCH64)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${KELVARO_QEMU_AARCH64})
 endif()
 
+# GCC 12's arm64 cross compiler warns of string overflows inside libstdc++'s own
+# algorithms that cannot happen (the preset keeps them warnings, not errors, with
+# -Wno-error=stringop-overflow).
+
 # The Debian package is for arm64.
 set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
