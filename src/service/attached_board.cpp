@@ -166,8 +166,7 @@ void AttachedBoard::onConnected()
         [this](const Settings_Record& before, const Settings_Record& after) {
             return forward(before, after);
         });
-    send({{QStringLiteral("type"), QStringLiteral("subscribe")},
-          {QStringLiteral("record"), true}});
+    send({{QStringLiteral("type"), QStringLiteral("subscribe")}, {QStringLiteral("record"), true}});
     Q_EMIT attachedChanged(true, QStringLiteral("The line is kept by %1; this window works "
                                                 "through its socket %2.")
                                      .arg(serviceProgram(), m_path));
@@ -214,9 +213,9 @@ void AttachedBoard::onMessage(const QJsonObject& message)
         const bool refused = result == u"refused";
         if (refused && m_recordSeen)
             onRecord({}); // back to what the service holds
-        Q_EMIT settingsNotSaved({refused ? SettingsOutcome::Kind::Refused
-                                         : SettingsOutcome::Kind::NotSaved,
-                                 message.value(u"message").toString()});
+        Q_EMIT settingsNotSaved(
+            {refused ? SettingsOutcome::Kind::Refused : SettingsOutcome::Kind::NotSaved,
+             message.value(u"message").toString()});
     }
 }
 
@@ -281,21 +280,21 @@ SettingsOutcome AttachedBoard::forward(const Settings_Record& before, const Sett
     };
     const CommunicationSettings communication = SettingsKeeper::communication(after);
     if (SettingsKeeper::communication(before) != communication)
-        send(request("communication", QJsonObject{{QStringLiteral("port"), communication.port},
-                                                   {QStringLiteral("baud"), communication.baud},
-                                                   {QStringLiteral("rts"), communication.rts},
-                                                   {QStringLiteral("dtr"), communication.dtr},
-                                                   {QStringLiteral("timeout"),
-                                                    communication.timeOut}}));
+        send(request("communication",
+                     QJsonObject{{QStringLiteral("port"), communication.port},
+                                 {QStringLiteral("baud"), communication.baud},
+                                 {QStringLiteral("rts"), communication.rts},
+                                 {QStringLiteral("dtr"), communication.dtr},
+                                 {QStringLiteral("timeout"), communication.timeOut}}));
     if (before.Log_NameFormat != after.Log_NameFormat || before.Log_Fields != after.Log_Fields ||
         before.Log_Event != after.Log_Event) {
         QJsonArray fields;
         for (const LooseValue& field : after.Log_Fields)
             fields.append(field.toText());
-        send(request("logging", QJsonObject{{QStringLiteral("nameFormat"),
-                                             after.Log_NameFormat.toText()},
-                                            {QStringLiteral("fields"), fields},
-                                            {QStringLiteral("event"), after.Log_Event.toText()}}));
+        send(request("logging",
+                     QJsonObject{{QStringLiteral("nameFormat"), after.Log_NameFormat.toText()},
+                                 {QStringLiteral("fields"), fields},
+                                 {QStringLiteral("event"), after.Log_Event.toText()}}));
     }
     if (before.Log_Active != after.Log_Active)
         send(request("logActive", after.Log_Active.equalsNumber(1)));
@@ -320,11 +319,12 @@ SettingsOutcome AttachedBoard::forward(const Settings_Record& before, const Sett
 
 void AttachedBoard::writeEntry(int box, const QString& text, const DisplayUnits& units)
 {
-    send({{QStringLiteral("type"), QStringLiteral("set")},
-          {QStringLiteral("box"), box},
-          {QStringLiteral("text"), text},
-          {QStringLiteral("unit"), units.Use_Fahrenheit ? QStringLiteral("F") : QStringLiteral("C")},
-          {QStringLiteral("locale"), units.locale.name()}});
+    send(
+        {{QStringLiteral("type"), QStringLiteral("set")},
+         {QStringLiteral("box"), box},
+         {QStringLiteral("text"), text},
+         {QStringLiteral("unit"), units.Use_Fahrenheit ? QStringLiteral("F") : QStringLiteral("C")},
+         {QStringLiteral("locale"), units.locale.name()}});
 }
 
 void AttachedBoard::reset()

@@ -71,7 +71,7 @@ struct ServiceServer::Client
     qint64 uid = -1;
     qint64 pid = -1;
     bool subscribed = false;
-    bool wantsRecord = false; // sent the settings record, now and whenever it changes
+    bool wantsRecord = false;       // sent the settings record, now and whenever it changes
     std::optional<bool> fahrenheit; // none: the unit of the settings
     QLocale locale = QLocale::c();
     int writesOpen = 0;

@@ -143,8 +143,7 @@ Frm_Main::Frm_Main(BoardSession& session, QWidget* parent)
     connect(m_service, &service::AttachedBoard::logRecovered, this, &Frm_Main::clearLogFailure);
     connect(m_service, &service::AttachedBoard::writeRefused, this,
             [this](const QString& reason) { showMessage(QStringLiteral("Kelvaro"), reason); });
-    connect(m_service, &service::AttachedBoard::settingsNotSaved, this,
-            &Frm_Main::reportSettings);
+    connect(m_service, &service::AttachedBoard::settingsNotSaved, this, &Frm_Main::reportSettings);
 
     m_clockTimer.setSingleShot(true);
     connect(&m_clockTimer, &QTimer::timeout, this, &Frm_Main::refreshClock);
@@ -411,8 +410,7 @@ void Frm_Main::updatePortToolTip()
 void Frm_Main::showAttached(bool on, const QString& text)
 {
     // The first panel names the line's keeper while another process keeps it.
-    m_panels[0]->setText(on ? QStringLiteral("Line: ") + m_service->serviceProgram()
-                            : ContactText);
+    m_panels[0]->setText(on ? QStringLiteral("Line: ") + m_service->serviceProgram() : ContactText);
     m_panels[0]->setToolTip(text);
     m_panels[0]->setAccessibleDescription(text);
     if (!on) {

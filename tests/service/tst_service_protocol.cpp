@@ -114,10 +114,8 @@ void TestServiceProtocol::parseRequest_data()
         false, "needs \"port\"");
     row("raw column shown", R"({"type":"settings","showDirect":1})", true, "7 -1  10000");
     row("raw column 2", R"({"type":"settings","showDirect":2})", false, "\"showDirect\" must be");
-    row("subscribe with the record", R"({"type":"subscribe","record":true})", true,
-        "1 -1  10000");
-    row("record as text", R"({"type":"subscribe","record":"yes"})", false,
-        "\"record\" must be");
+    row("subscribe with the record", R"({"type":"subscribe","record":true})", true, "1 -1  10000");
+    row("record as text", R"({"type":"subscribe","record":"yes"})", false, "\"record\" must be");
     row("logging with nine fields",
         R"({"type":"settings","logging":{"nameFormat":"x","event":"0","fields":["","","","","","","","",""]}})",
         false, "10 texts");
@@ -161,9 +159,8 @@ void TestServiceProtocol::recordMessage_readsBackTheWholeRecord()
     record.Log_NameFormat = LooseValue::text(QStringLiteral("Kessel-\u00E4-DD-MM-YYYY"));
     record.Acrobat_Path = QStringLiteral("/usr/bin/okular");
     Settings_Record read;
-    QVERIFY(readRecordMessage(QJsonDocument::fromJson(encodeMessage(recordMessage(record)))
-                                  .object(),
-                              read));
+    QVERIFY(readRecordMessage(
+        QJsonDocument::fromJson(encodeMessage(recordMessage(record))).object(), read));
     QCOMPARE(read, record);
 
     record.Acrobat_Path = QStringLiteral("say \"hi\""); // Settings.txt cannot hold it
