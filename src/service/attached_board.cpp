@@ -61,19 +61,16 @@ AttachedBoard::AttachedBoard(BoardSession& session, QObject* parent)
     m_takeOver.setSingleShot(true);
     m_takeOver.setInterval(TakeOverAfter);
     connect(&m_takeOver, &QTimer::timeout, this, [this] {
-        if (!m_attached)
-            m_session.setAttached(false);
+        if (m_attached)
+            return;
+        m_session.setAttached(false);
+        Q_EMIT lineTakenBack();
     });
 }
 
 AttachedBoard::~AttachedBoard()
 {
     detach();
-}
-
-QString AttachedBoard::serviceProgram() const
-{
-    return m_client ? m_client->hello().value(u"program").toString() : QString();
 }
 
 QStringList AttachedBoard::candidateSockets() const
@@ -155,6 +152,7 @@ void AttachedBoard::tryNext()
 void AttachedBoard::onConnected()
 {
     m_path = m_client->path();
+    m_program = m_client->hello().value(u"program").toString();
     m_attached = true;
     m_blockSeen = false;
     m_recordSeen = false;

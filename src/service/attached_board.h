@@ -47,8 +47,8 @@ public:
     bool isAttached() const { return m_attached; }
     // The socket in use, or last used.
     QString socketPath() const { return m_path; }
-    // The program that serves it, as its hello says ("kelvaro-recorder").
-    QString serviceProgram() const;
+    // The program that serves it, or last served it, as its hello says ("kelvaro-recorder").
+    QString serviceProgram() const { return m_program; }
 
     // The text typed into entry box `box`, sent for the service's check and its queue;
     // a refusal comes back as writeRefused.
@@ -62,6 +62,8 @@ public:
 Q_SIGNALS:
     // Attached (`on`), or the service went away; `text` says which and why.
     void attachedChanged(bool on, const QString& text);
+    // The service did not come back in time: the session opened its own line.
+    void lineTakenBack();
     // The line's panel text and its problem, as the service's session has them.
     void lineStatus(const QString& status, const QString& problem);
     // The entry boxes are due to be filled again: the first block since attaching, or a
@@ -90,6 +92,7 @@ private:
     std::unique_ptr<ServiceClient> m_client;
     QString m_preferred; // asked for with attachTo
     QString m_path;
+    QString m_program;
     QStringList m_toTry;
     bool m_attached = false;
     bool m_leaving = false;

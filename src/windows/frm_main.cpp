@@ -132,6 +132,14 @@ Frm_Main::Frm_Main(BoardSession& session, QWidget* parent)
     // fed from its socket.
     m_service = new service::AttachedBoard(m_session, this);
     connect(m_service, &service::AttachedBoard::attachedChanged, this, &Frm_Main::showAttached);
+    connect(m_service, &service::AttachedBoard::lineTakenBack, this, [this] {
+        m_panels[0]->setText(ContactText);
+        const QString text = QStringLiteral("%1 did not come back; this window keeps the line "
+                                            "itself.")
+                                 .arg(m_service->serviceProgram());
+        m_panels[0]->setToolTip(text);
+        m_panels[0]->setAccessibleDescription(text);
+    });
     connect(m_service, &service::AttachedBoard::lineStatus, this,
             [this](const QString& status, const QString& problem) {
                 m_panels[2]->setText(status);
@@ -409,8 +417,10 @@ void Frm_Main::updatePortToolTip()
 
 void Frm_Main::showAttached(bool on, const QString& text)
 {
-    // The first panel names the line's keeper while another process keeps it.
-    m_panels[0]->setText(on ? QStringLiteral("Line: ") + m_service->serviceProgram() : ContactText);
+    // The first panel names the line's keeper while another process keeps it, or while it
+    // is waited for.
+    m_panels[0]->setText((on ? QStringLiteral("Line: ") : QStringLiteral("Waiting for ")) +
+                         m_service->serviceProgram());
     m_panels[0]->setToolTip(text);
     m_panels[0]->setAccessibleDescription(text);
     if (!on) {
