@@ -101,7 +101,9 @@ void AttachedBoard::attachTo(const QString& path)
         return;
     m_session.setAttached(true); // not the line while the service is asked
     m_toTry = {m_preferred};
-    tryNext();
+    // From the event loop: whoever asked finishes its own start-up first, and hears of
+    // a socket that is not there after it.
+    QTimer::singleShot(0, this, &AttachedBoard::tryNext);
 }
 
 void AttachedBoard::detach()
@@ -173,6 +175,11 @@ void AttachedBoard::onConnected()
 void AttachedBoard::onFailed(const QString& reason)
 {
     if (!m_attached) {
+        // The socket asked for at start does not answer: said once, then waited for.
+        if (m_client && m_client->path() == m_preferred && m_path.isEmpty() && !m_toldMissing) {
+            m_toldMissing = true;
+            Q_EMIT attachedChanged(false, waitingText(reason));
+        }
         tryNext();
         return;
     }
@@ -187,11 +194,15 @@ void AttachedBoard::onFailed(const QString& reason)
         Q_EMIT logRecovered();
     }
     Q_EMIT settingsAdopted();
-    Q_EMIT attachedChanged(false, QStringLiteral("%1. Waiting for the service to return; if it "
-                                                 "has not within %2 s, this window opens the "
-                                                 "port itself when it is free.")
-                                      .arg(reason)
-                                      .arg(TakeOverAfter.count()));
+    Q_EMIT attachedChanged(false, waitingText(reason));
+}
+
+QString AttachedBoard::waitingText(const QString& reason) const
+{
+    return QStringLiteral("%1. Waiting for the service; if it has not answered within %2 s, "
+                          "this window opens the port itself when it is free.")
+        .arg(reason)
+        .arg(TakeOverAfter.count());
 }
 
 void AttachedBoard::onMessage(const QJsonObject& message)

@@ -86,13 +86,14 @@ private:
     void onState(const QJsonObject& message);
     void onRecord(const QJsonObject& message);
     void send(QJsonObject request);
+    QString waitingText(const QString& reason) const;
     SettingsOutcome forward(const Settings_Record& before, const Settings_Record& after);
 
     BoardSession& m_session;
     std::unique_ptr<ServiceClient> m_client;
     QString m_preferred; // asked for with attachTo
     QString m_path;
-    QString m_program;
+    QString m_program = QStringLiteral("kelvaro-recorder");
     QStringList m_toTry;
     bool m_attached = false;
     bool m_leaving = false;
@@ -102,6 +103,7 @@ private:
     bool m_recordSeen = false;
     bool m_localEdits = false; // this window changed values the service does not take
     bool m_blockSeen = false;
+    bool m_toldMissing = false;
     QString m_logFailure;
     qint64 m_nextRequest = 1;
 };
