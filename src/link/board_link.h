@@ -54,6 +54,8 @@ public:
     bool isRetrying() const { return m_port.isReopening(); }
     // The last attempt to open failed because another program holds the line.
     bool heldByOther() const { return m_port.heldByOther(); }
+    // The process that holds the line, when its lock file tells; 0 otherwise.
+    qint64 holderPid() const { return m_port.holderPid(); }
     // Why the first attempt of open() failed, without the retry.
     QString openFailure() const { return m_port.lastFailure(); }
     quint64 reopenCount() const { return m_port.reopenCount(); }

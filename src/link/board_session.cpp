@@ -18,7 +18,7 @@ BoardSession::BoardSession(Kelv_Main& state, QString folder, QObject* parent)
       m_writes(m_link, state.registers)
 {
     connect(&m_settingsKeeper, &SettingsKeeper::communicationChanged, this, [this] {
-        if (isRunning())
+        if (isRunning() && !m_attached)
             applyCommunication();
     });
     m_refreshTimer.setInterval(RefreshInterval);
@@ -31,12 +31,22 @@ TrendBuffer& BoardSession::keepTrend()
 {
     if (!m_trend) {
         m_trend = std::make_unique<TrendBuffer>();
-        connect(&m_link, &BoardLink::blockReceived, this, [this] {
-            m_trend->append(QDateTime::currentMSecsSinceEpoch(), m_state.registers.Reg_Words);
-            Q_EMIT trendAppended();
-        });
+        connect(&m_link, &BoardLink::blockReceived, this, &BoardSession::appendTrend);
     }
     return *m_trend;
+}
+
+void BoardSession::appendTrend()
+{
+    m_trend->append(QDateTime::currentMSecsSinceEpoch(), m_state.registers.Reg_Words);
+    Q_EMIT trendAppended();
+}
+
+void BoardSession::mirrorBlock(const Words& words)
+{
+    m_state.registers.Reg_Words = words;
+    if (m_trend)
+        appendTrend();
 }
 
 DisplayUnits BoardSession::displayUnits() const
@@ -87,10 +97,28 @@ void BoardSession::start()
     Init_Field_Names(m_state.Field_Names);
     Init_Event_Names(m_state.Event_Names);
     m_settingsRead = m_settingsKeeper.load();
-    m_link.setStallTimeout(std::chrono::seconds(m_state.settings.Comm_TimeOut));
-    m_link.open(portSettings(), m_folder);
+    if (!m_attached)
+        openLine();
     m_state.link.Inputs_Loaded = false;
     m_refreshTimer.start();
+}
+
+void BoardSession::openLine()
+{
+    m_link.setStallTimeout(std::chrono::seconds(m_state.settings.Comm_TimeOut));
+    m_link.open(portSettings(), m_folder);
+}
+
+void BoardSession::setAttached(bool attached)
+{
+    if (attached == m_attached)
+        return;
+    m_attached = attached;
+    m_state.link.Inputs_Loaded = false;
+    if (attached)
+        m_link.close();
+    else if (isRunning())
+        openLine();
 }
 
 void BoardSession::stop()
@@ -108,7 +136,7 @@ void BoardSession::applyCommunication()
 void BoardSession::refreshTick()
 {
     Q_EMIT refresh();
-    if (!loggingDue(m_state.settings, m_state.link.Inputs_Loaded))
+    if (m_attached || !loggingDue(m_state.settings, m_state.link.Inputs_Loaded))
         return;
     QDateTime passTime;
     const LogPass pass = LogTick(m_state, m_folder, [this, &passTime] {

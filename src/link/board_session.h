@@ -51,6 +51,14 @@ public:
     // The shutdown: refresh stopped, line closed (also a line still being waited for).
     void stop();
     bool isRunning() const { return m_refreshTimer.isActive(); }
+    // Another process keeps the line and the log (a window attached to the recorder): the
+    // line is closed here and nothing is logged, while the refresh goes on for the windows.
+    // Leaving opens the line again as start() does.
+    void setAttached(bool attached);
+    bool isAttached() const { return m_attached; }
+    // A block the service's line brought, taken into the image (and the live trend) as a
+    // block of this session's own line would be.
+    void mirrorBlock(const Words& words);
 
     // Closes the line and opens it with the communication settings of the record (port,
     // speed, line levels, stall time-out), keeping a frame queued for the board. Runs by
@@ -111,6 +119,9 @@ Q_SIGNALS:
     void trendAppended();
 
 private:
+    void openLine();
+    void appendTrend();
+
     Kelv_Main& m_state;
     QString m_folder;
     QString m_device;
@@ -118,6 +129,7 @@ private:
     BoardLink m_link;
     WriteQueue m_writes;
     QTimer m_refreshTimer;
+    bool m_attached = false;
     Clock m_clock = systemClock;
     std::optional<QDateTime> m_lastLogWrite;
     QString m_logFailure;

@@ -53,8 +53,8 @@ QString deviceFileProblem(const QString& path)
 
 // Who holds the lock file QSerialPort keeps for `path` (it tries these folders in this
 // order and uses the first it may write to): "kelvaro-recorder (process 812)", or
-// "another program" when no lock file tells.
-QString lockHolder(const QString& path)
+// "another program" when no lock file tells; `pidOut` gets its process when one does.
+QString lockHolder(const QString& path, qint64* pidOut)
 {
     // Named after the device below /dev, with "/" made "_": LCK..ttyUSB0, LCK..pts_3.
     QString device = path;
@@ -80,6 +80,7 @@ QString lockHolder(const QString& path)
         }
         if (application.isEmpty())
             application = QStringLiteral("another program");
+        *pidOut = pid;
         return QStringLiteral("%1 (process %2)").arg(application).arg(pid);
     }
     return QStringLiteral("another program");
@@ -88,12 +89,12 @@ QString lockHolder(const QString& path)
 // QSerialPort reports missing access rights, a device held exclusively by another
 // program and a lock file held by another program all as a permission error; only the
 // first one is about this user's rights.
-QString permissionProblem(const QString& path, bool* heldByOther)
+QString permissionProblem(const QString& path, bool* heldByOther, qint64* holderPid)
 {
     const QByteArray native = nativePath(path);
     if (::access(native.constData(), R_OK | W_OK) == 0) {
         *heldByOther = true;
-        return QStringLiteral("in use by ") + lockHolder(path);
+        return QStringLiteral("in use by ") + lockHolder(path, holderPid);
     }
     struct stat status = {};
     constexpr mode_t groupReadWrite = S_IRGRP | S_IWGRP;
@@ -120,7 +121,7 @@ QString deviceFileProblem(const QString&)
     return {};
 }
 
-QString permissionProblem(const QString&, bool* heldByOther)
+QString permissionProblem(const QString&, bool* heldByOther, qint64*)
 {
     *heldByOther = true;
     return QStringLiteral("in use by another program");
@@ -231,6 +232,7 @@ QString SerialPort::openSession()
     closePort();
     m_failReason.clear();
     m_heldByOther = false;
+    m_holderPid = 0;
     m_portNumber = m_settings.port;
     m_deviceName =
         m_settings.device.isEmpty() ? portDeviceName(m_settings.port, m_folder) : m_settings.device;
@@ -482,7 +484,7 @@ QString SerialPort::openFailure(qint32 baud)
     case QSerialPort::ResourceError: // a device node without hardware behind it
         return QStringLiteral("no such device");
     case QSerialPort::PermissionError:
-        return permissionProblem(systemLocation(m_deviceName), &m_heldByOther);
+        return permissionProblem(systemLocation(m_deviceName), &m_heldByOther, &m_holderPid);
     case QSerialPort::UnsupportedOperationError:
         // A standard rate cannot fail, so the device is no terminal (ENOTTY).
         return isStandardBaud(baud) ? QStringLiteral("not a serial device")

@@ -89,6 +89,8 @@ public:
     bool isReopening() const { return m_reopenTimer.isActive(); }
     // The last open failed because another program holds the line.
     bool heldByOther() const { return m_heldByOther; }
+    // The process that holds it, when its lock file tells; 0 otherwise.
+    qint64 holderPid() const { return m_holderPid; }
     // What the last failed openOrWait said, without the retry: "Port 1 is ...: why".
     QString lastFailure() const { return m_lastFailure; }
     // How often a vanished or missing device has been opened again by the retry.
@@ -157,6 +159,7 @@ private:
     std::chrono::milliseconds m_silentFor{0};
     quint64 m_reopenCount = 0;
     bool m_heldByOther = false;
+    qint64 m_holderPid = 0;
     QString m_lastFailure;
     quint64 m_droppedWrites = 0;
     bool m_outputBlocked = false;

@@ -139,9 +139,16 @@ Outcome<SettingsChange> readSettings(const QJsonObject& object)
             return failure(str("\"displayUnit\" must be \"C\" or \"F\""));
         ++given;
     }
+    if (object.contains(u"showDirect")) {
+        const auto shown = wholeNumber(object.value(u"showDirect"), 0, 1);
+        if (!shown)
+            return failure(str("\"showDirect\" must be 0 or 1"));
+        change.showDirect = qint16(*shown);
+        ++given;
+    }
     if (given != 1)
         return failure(str("\"settings\" takes exactly one of \"communication\", \"logging\", "
-                           "\"logActive\" and \"displayUnit\""));
+                           "\"logActive\", \"displayUnit\" and \"showDirect\""));
     return change;
 }
 
@@ -260,6 +267,11 @@ Outcome<Request> parseRequest(QByteArrayView line)
         request.text = object.value(u"text").toString();
         break;
     }
+    case RequestType::Subscribe:
+        if (object.contains(u"record") && !object.value(u"record").isBool())
+            return failure(str("\"record\" must be true or false"));
+        request.withRecord = object.value(u"record").toBool();
+        break;
     case RequestType::Settings: {
         const auto change = readSettings(object);
         if (!change)
@@ -276,6 +288,30 @@ Outcome<Request> parseRequest(QByteArrayView line)
 QByteArray encodeMessage(const QJsonObject& message)
 {
     return QJsonDocument(message).toJson(QJsonDocument::Compact) + '\n';
+}
+
+QJsonObject recordMessage(const Settings_Record& record)
+{
+    QJsonObject message{{QStringLiteral("type"), QStringLiteral("record")}};
+    const Outcome<QByteArray> bytes = settingsFileBytes(record);
+    if (bytes)
+        message.insert(u"settings", QString::fromUtf8(*bytes));
+    else
+        message.insert(u"problem", bytes.reason());
+    return message;
+}
+
+Outcome<void> readRecordMessage(const QJsonObject& message, Settings_Record& record)
+{
+    const QJsonValue text = message.value(u"settings");
+    if (!text.isString())
+        return failure(message.value(u"problem").toString(str("the record holds no settings")));
+    Settings_Record read = record;
+    const SettingsRead result = parseSettingsRead(read, text.toString().toUtf8());
+    if (result.kind != SettingsRead::Kind::Whole)
+        return failure(result.reason);
+    record = read;
+    return {};
 }
 
 QJsonObject errorMessage(const QString& reason, const QJsonValue& id)

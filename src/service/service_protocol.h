@@ -57,6 +57,7 @@ struct SettingsChange
     std::optional<LoggingChoices> logging;
     std::optional<bool> logActive;
     std::optional<bool> fahrenheit;
+    std::optional<qint16> showDirect; // the raw-register column: 1 shown, 0 hidden
 };
 
 struct Request
@@ -71,6 +72,8 @@ struct Request
     QString text;
     std::chrono::milliseconds timeout{10000};
     SettingsChange settings;
+    // "subscribe": also send the settings record ("record" messages), now and on change.
+    bool withRecord = false;
 };
 
 // Reads one request line. A refusal says what is wrong with it, for the client.
@@ -82,6 +85,12 @@ std::optional<int> entryBoxNamed(const QJsonValue& box);
 
 // One message as a line: compact JSON and "\n".
 QByteArray encodeMessage(const QJsonObject& message);
+// The "record" message: the settings record as Settings.txt holds it, so that an attached
+// window shows the values exactly as the service's own settings make them.
+QJsonObject recordMessage(const Settings_Record& record);
+// Reads a "record" message into `record`; the reason when it carries none that reads whole.
+Outcome<void> readRecordMessage(const QJsonObject& message, Settings_Record& record);
+
 // The "error" message, with the request's id when there was one.
 QJsonObject errorMessage(const QString& reason, const QJsonValue& id = {});
 

@@ -71,6 +71,7 @@ struct ServiceServer::Client
     qint64 uid = -1;
     qint64 pid = -1;
     bool subscribed = false;
+    bool wantsRecord = false;       // sent the settings record, now and whenever it changes
     std::optional<bool> fahrenheit; // none: the unit of the settings
     QLocale locale = QLocale::c();
     int writesOpen = 0;
@@ -83,6 +84,8 @@ ServiceServer::ServiceServer(BoardSession& session, QString programName, Journal
 {
     connect(&m_session.link(), &BoardLink::blockReceived, this, &ServiceServer::onBlock);
     connect(&m_session.writes(), &WriteQueue::writeChanged, this, &ServiceServer::onWriteChanged);
+    connect(&m_session.settingsKeeper(), &SettingsKeeper::changed, this,
+            &ServiceServer::onSettingsChanged);
 }
 
 ServiceServer::~ServiceServer()
@@ -270,7 +273,10 @@ void ServiceServer::handle(Client& client, const Request& request)
         return;
     case RequestType::Subscribe:
         client.subscribed = true;
+        client.wantsRecord = request.withRecord;
         send(client, withId(ok, request.id));
+        if (client.wantsRecord)
+            send(client, recordMessage(m_session.state().settings));
         if (m_blocks > 0)
             send(client, stateMessage(m_session, fahrenheit, client.locale));
         return;
@@ -359,6 +365,10 @@ QJsonObject ServiceServer::settingsAnswer(Client& client, const Request& request
         what = *change.fahrenheit ? QStringLiteral("display unit \u00B0F")
                                   : QStringLiteral("display unit \u00B0C");
         outcome = keeper.setFahrenheit(*change.fahrenheit);
+    } else if (change.showDirect) {
+        what = *change.showDirect == 1 ? QStringLiteral("raw registers shown")
+                                       : QStringLiteral("raw registers hidden");
+        outcome = keeper.setShowDirect(*change.showDirect);
     }
     m_journal(
         QStringLiteral("%1 settings: %2: %3").arg(who(client), what, settingsResult(outcome)) +
@@ -396,6 +406,20 @@ void ServiceServer::onBlock()
             continue;
         }
         sendLine(*socket, *line);
+    }
+}
+
+void ServiceServer::onSettingsChanged()
+{
+    QByteArray line;
+    const auto sockets = m_clients.keys();
+    for (QLocalSocket* socket : sockets) {
+        const auto client = m_clients.value(socket);
+        if (!client || !client->subscribed || !client->wantsRecord)
+            continue;
+        if (line.isEmpty())
+            line = encodeMessage(recordMessage(m_session.state().settings));
+        sendLine(*socket, line);
     }
 }
 

@@ -57,6 +57,7 @@ private:
     void handle(Client& client, const Request& request);
     void onBlock();
     void onWriteChanged(quint64 id, WriteState state);
+    void onSettingsChanged();
     void send(Client& client, const QJsonObject& message);
     void drop(QLocalSocket* socket);
     QJsonObject statusMessage() const;

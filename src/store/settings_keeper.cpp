@@ -62,7 +62,11 @@ SettingsOutcome SettingsKeeper::change(const std::function<void(Settings_Record&
     }
 
     SettingsOutcome outcome;
-    if (save == Save::Now) {
+    if (m_forward && save == Save::Now) {
+        outcome = m_forward(m_record, next);
+        if (!outcome.applied())
+            return outcome;
+    } else if (save == Save::Now) {
         if (!problems.isEmpty()) {
             const SettingsProblem& first = problems.constFirst();
             outcome = {SettingsOutcome::Kind::NotSaved,
@@ -74,13 +78,23 @@ SettingsOutcome SettingsKeeper::change(const std::function<void(Settings_Record&
         }
     }
 
+    take(next);
+    return outcome;
+}
+
+void SettingsKeeper::adopt(const Settings_Record& record)
+{
+    take(record);
+}
+
+void SettingsKeeper::take(const Settings_Record& next)
+{
     const CommunicationSettings before = communication(m_record);
     m_record = next;
     Q_EMIT changed();
     const CommunicationSettings now = communication(m_record);
     if (now != before)
         Q_EMIT communicationChanged(before, now);
-    return outcome;
 }
 
 SettingsOutcome SettingsKeeper::setCommunication(const CommunicationSettings& values)

@@ -101,6 +101,15 @@ public:
 
     static CommunicationSettings communication(const Settings_Record& record);
 
+    // Another process keeps Settings.txt (a window attached to the recorder): a change that
+    // passes the checks goes to `forward` instead of the file, and is taken into the record
+    // when the outcome says it applies. An empty function saves to the file again.
+    using Forward =
+        std::function<SettingsOutcome(const Settings_Record& before, const Settings_Record& after)>;
+    void setForward(Forward forward) { m_forward = std::move(forward); }
+    // Takes the record the keeper of Settings.txt holds now, without saving it.
+    void adopt(const Settings_Record& record);
+
 Q_SIGNALS:
     // The record changed (saved or not).
     void changed();
@@ -116,9 +125,11 @@ private:
     };
     SettingsOutcome change(const std::function<void(Settings_Record&)>& edit,
                            Save save = Save::Now);
+    void take(const Settings_Record& next);
 
     Settings_Record& m_record;
     QString m_folder;
+    Forward m_forward;
 };
 
 } // namespace kelvaro

@@ -12,19 +12,6 @@ namespace kelvaro {
 
 namespace {
 
-constexpr std::array<EntryBox, InputBoxCount> Boxes{{
-    {reg::LowRising, EntryKind::Temperature, "Low Setpoint Raising:"},
-    {reg::PeriodHysteresis, EntryKind::Hysteresis, "Lower Hysterisis:"},
-    {reg::LowerSetpoint, EntryKind::Temperature, "Lower Setpoint:"},
-    {reg::LowFalling, EntryKind::Temperature, "Low Setpoint Falling:"},
-    {reg::LowOff, EntryKind::Duration, "Low Time Off:"},
-    {reg::LowOn, EntryKind::Duration, "Low Time On:"},
-    {reg::LowerOff, EntryKind::Duration, "Lower Time Off:"},
-    {reg::LowerOn, EntryKind::Duration, "Lower Time On:"},
-    {reg::Modes, EntryKind::OperationModes, "Operation Modes:"},
-    {reg::Delay, EntryKind::Duration, "Time Delay:"},
-}};
-
 // A temperature in the shown unit, with the locale's decimal separator.
 QString shownTemperature(double celsius, const DisplayUnits& units)
 {
@@ -60,7 +47,7 @@ QString accepted(const EntryBox& box, const DisplayUnits& units)
 
 const EntryBox& entryBox(int box)
 {
-    return Boxes.at(std::size_t(box));
+    return EntryBoxes.at(std::size_t(box));
 }
 
 Outcome<ParameterWrite> commitEntry(int boxIndex, const QString& text, const Words& words,

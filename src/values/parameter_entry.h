@@ -3,9 +3,11 @@
 // its new value, or why the typed text was refused.
 
 #include "core/outcome.h"
+#include "core/register_words.h"
 #include "values/display_texts.h"
 
 #include <QString>
+#include <array>
 
 namespace kelvaro {
 
@@ -23,6 +25,20 @@ struct EntryBox
     EntryKind kind;
     const char* caption;
 };
+
+// Txt_Inputs(0..9) in the window's order: the word each writes, its kind, its caption.
+inline constexpr std::array<EntryBox, InputBoxCount> EntryBoxes{{
+    {reg::LowRising, EntryKind::Temperature, "Low Setpoint Raising:"},
+    {reg::PeriodHysteresis, EntryKind::Hysteresis, "Lower Hysterisis:"},
+    {reg::LowerSetpoint, EntryKind::Temperature, "Lower Setpoint:"},
+    {reg::LowFalling, EntryKind::Temperature, "Low Setpoint Falling:"},
+    {reg::LowOff, EntryKind::Duration, "Low Time Off:"},
+    {reg::LowOn, EntryKind::Duration, "Low Time On:"},
+    {reg::LowerOff, EntryKind::Duration, "Lower Time Off:"},
+    {reg::LowerOn, EntryKind::Duration, "Lower Time On:"},
+    {reg::Modes, EntryKind::OperationModes, "Operation Modes:"},
+    {reg::Delay, EntryKind::Duration, "Time Delay:"},
+}};
 
 // Box i of Txt_Inputs: its word and kind.
 const EntryBox& entryBox(int box);

@@ -4,6 +4,7 @@
 #include "link/board_session.h"
 #include "link/settings_check.h"
 #include "logging/log_recorder.h"
+#include "service/attached_board.h"
 #include "store/parameter_file.h"
 #include "store/settings_file.h"
 #include "values/display_texts.h"
@@ -126,6 +127,31 @@ Frm_Main::Frm_Main(BoardSession& session, QWidget* parent)
         if (m_chartWindow)
             m_chartWindow->onTrendAppended();
     });
+
+    // The recorder's service, when it keeps the line: the same labels, boxes and menus,
+    // fed from its socket.
+    m_service = new service::AttachedBoard(m_session, this);
+    connect(m_service, &service::AttachedBoard::attachedChanged, this, &Frm_Main::showAttached);
+    connect(m_service, &service::AttachedBoard::lineTakenBack, this, [this] {
+        m_panels[0]->setText(ContactText);
+        const QString text = QStringLiteral("%1 did not come back; this window keeps the line "
+                                            "itself.")
+                                 .arg(m_service->serviceProgram());
+        m_panels[0]->setToolTip(text);
+        m_panels[0]->setAccessibleDescription(text);
+    });
+    connect(m_service, &service::AttachedBoard::lineStatus, this,
+            [this](const QString& status, const QString& problem) {
+                m_panels[2]->setText(status);
+                m_panels[2]->setToolTip(problem);
+            });
+    connect(m_service, &service::AttachedBoard::inputsDue, this, &Frm_Main::Update_Inputs);
+    connect(m_service, &service::AttachedBoard::settingsAdopted, this, &Frm_Main::showSettings);
+    connect(m_service, &service::AttachedBoard::logFailing, this, &Frm_Main::showLogFailure);
+    connect(m_service, &service::AttachedBoard::logRecovered, this, &Frm_Main::clearLogFailure);
+    connect(m_service, &service::AttachedBoard::writeRefused, this,
+            [this](const QString& reason) { showMessage(QStringLiteral("Kelvaro"), reason); });
+    connect(m_service, &service::AttachedBoard::settingsNotSaved, this, &Frm_Main::reportSettings);
 
     m_clockTimer.setSingleShot(true);
     connect(&m_clockTimer, &QTimer::timeout, this, &Frm_Main::refreshClock);
@@ -299,6 +325,8 @@ void Frm_Main::applyWidth()
 
 void Frm_Main::startUp(QWidget* splash)
 {
+    if (!m_attachSocket.isEmpty())
+        m_service->attachTo(m_attachSocket);
     m_session.start();
     const Settings_Record& settings = m_state.settings;
     updatePortToolTip();
@@ -367,6 +395,11 @@ void Frm_Main::Txt_Inputs_KeyPress(int index, int keyAscii)
     }
     const ParameterWrite write = result.value();
     m_state.registers.Reg_Words[write.word] = write.value;
+    if (m_service->isAttached()) {
+        // The recorder checks the text again against its own image and queues it.
+        m_service->writeEntry(index, m_inputs[index]->text(), displayUnits());
+        return;
+    }
     WrParam(qint16(write.word), write.value);
 }
 
@@ -378,12 +411,46 @@ void Frm_Main::mainTimer_Timer()
 
 void Frm_Main::updatePortToolTip()
 {
-    m_panels[2]->setToolTip(m_session.link().problem());
+    if (!m_session.isAttached())
+        m_panels[2]->setToolTip(m_session.link().problem());
+}
+
+void Frm_Main::showAttached(bool on, const QString& text)
+{
+    // The first panel names the line's keeper while another process keeps it, or while it
+    // is waited for.
+    m_panels[0]->setText((on ? QStringLiteral("Line: ") : QStringLiteral("Waiting for ")) +
+                         m_service->serviceProgram());
+    m_panels[0]->setToolTip(text);
+    m_panels[0]->setAccessibleDescription(text);
+    if (!on) {
+        m_panels[2]->setText(m_session.link().status());
+        updatePortToolTip();
+        m_panels[2]->setToolTip(text + QLatin1Char('\n') + m_panels[2]->toolTip());
+    }
+}
+
+void Frm_Main::showSettings()
+{
+    const Settings_Record& settings = m_state.settings;
+    m_mnuCtoF->setText(settings.Use_Fahrenheit ? UnitFahrenheit : UnitCelsius);
+    m_mnuDirectData->setChecked(settings.Show_Direct == 1);
+    applyWidth();
+    const LogSwitch logging = loggingAtStartup(settings);
+    m_mnuLogStart->setChecked(logging.checked);
+    m_panels[1]->setText(logging.statusText);
+    Update_Inputs();
+    Update_Outputs();
+    if (m_chartWindow)
+        m_chartWindow->onUnitChanged();
 }
 
 void Frm_Main::Cmd_Reset_Click()
 {
-    m_session.queueReset();
+    if (m_service->isAttached())
+        m_service->reset();
+    else
+        m_session.queueReset();
 }
 
 void Frm_Main::reportSettings(const SettingsOutcome& outcome)
@@ -572,6 +639,7 @@ void Frm_Main::CloseApplication()
 void Frm_Main::closeEvent(QCloseEvent* event)
 {
     CloseApplication();
+    m_service->detach();
     // Also when the port is not open: a device still waited for is then no longer tried.
     m_session.stop();
     event->accept();

@@ -21,6 +21,10 @@ class QPushButton;
 
 namespace kelvaro {
 
+namespace service {
+class AttachedBoard;
+}
+
 class BoardSession;
 class Frm_About;
 class Frm_Calibration;
@@ -55,6 +59,11 @@ public:
     void mainTimer_Timer();
 
     SettingsKeeper& settingsKeeper() { return m_settings; }
+    // Work through the service on `socket` instead of opening the line; called before
+    // startUp.
+    void attachAtStart(const QString& socket) { m_attachSocket = socket; }
+    // The recorder's service this window works through, when it is attached to one.
+    service::AttachedBoard& attachedBoard() { return *m_service; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -71,6 +80,8 @@ private:
     // Names logging settings that cannot work or log nothing, once at start.
     void showStartLoggingFindings();
     void updatePortToolTip();
+    void showAttached(bool on, const QString& text);
+    void showSettings();
 
     void mnuCtoF_Click();
     void mnuDirectData_Click();
@@ -99,6 +110,9 @@ private:
     QAction* m_mnuCtoF = nullptr;
     QAction* m_mnuDirectData = nullptr;
     QAction* m_mnuLogStart = nullptr;
+
+    service::AttachedBoard* m_service = nullptr;
+    QString m_attachSocket;
 
     QTimer m_clockTimer;
     QPointer<QWidget> m_splash;

@@ -1,6 +1,9 @@
 #pragma once
 // The main window's fixed layout, captions and hints, in twips.
 
+#include "values/display_texts.h"
+#include "values/parameter_entry.h"
+
 #include <array>
 
 namespace kelvaro::main_layout {
@@ -55,34 +58,47 @@ inline constexpr std::array<Placed, 8> Outputs{{
 
 // Label1(0..20): the fixed bold captions.
 inline constexpr std::array<Placed, 21> Captions{{
-    {{5220, 1620, 1155, 495}, "Low Setpoint Raising:"},
-    {{3600, 3420, 1515, 255}, "Lower Hysterisis:"},
-    {{1740, 3900, 1335, 255}, "Lower Setpoint:"},
-    {{240, 1620, 1155, 435}, "Low Setpoint Falling:"},
-    {{1200, 4920, 1215, 255}, "Low Time Off:"},
-    {{1200, 4320, 1215, 255}, "Low Time On:"},
-    {{2820, 4920, 1395, 255}, "Lower Time Off:"},
-    {{2820, 4320, 1395, 255}, "Lower Time On:"},
-    {{6780, 3480, 1785, 255}, "Actual Temperature:"},
-    {{7380, 2760, 1125, 255}, "NE555 Pulse:"},
-    {{6600, 3840, 1965, 255}, "Average Temperature:"},
+    {{5220, 1620, 1155, 495}, EntryBoxes[0].caption},
+    {{3600, 3420, 1515, 255}, EntryBoxes[1].caption},
+    {{1740, 3900, 1335, 255}, EntryBoxes[2].caption},
+    {{240, 1620, 1155, 435}, EntryBoxes[3].caption},
+    {{1200, 4920, 1215, 255}, EntryBoxes[4].caption},
+    {{1200, 4320, 1215, 255}, EntryBoxes[5].caption},
+    {{2820, 4920, 1395, 255}, EntryBoxes[6].caption},
+    {{2820, 4320, 1395, 255}, EntryBoxes[7].caption},
+    {{6780, 3480, 1785, 255}, OutputCaptions[0]},
+    {{7380, 2760, 1125, 255}, OutputCaptions[1]},
+    {{6600, 3840, 1965, 255}, OutputCaptions[2]},
     {{5340, 2160, 1275, 795},
      "To disable give a setpoint bigger than 46,00 \u00B0C or 114,80 \u00B0F"},
     {{420, 2160, 1275, 795},
      "To disable give a setpoint bigger than 46,00 \u00B0C or 114,80 \u00B0F"},
-    {{300, 5880, 1155, 255}, "Relay Status:"},
+    {{300, 5880, 1155, 255}, OutputCaptions[4]},
     {{2940, 5580, 1275, 795}, "To enable Continue Relay Time Off 0:00"},
-    {{60, 3240, 1155, 255}, "Lower Mode :"},
-    {{6540, 5820, 1515, 255}, "Operation Modes:"},
-    {{60, 3600, 1155, 255}, "Low Mode :"},
-    {{7500, 4740, 1155, 255}, "Time Off :"},
-    {{7500, 4380, 1155, 255}, "Time On :"},
-    {{7680, 2160, 1035, 255}, "Time Delay:"},
+    {{60, 3240, 1155, 255}, OutputCaptions[3]},
+    {{6540, 5820, 1515, 255}, EntryBoxes[8].caption},
+    {{60, 3600, 1155, 255}, OutputCaptions[5]},
+    {{7500, 4740, 1155, 255}, OutputCaptions[6]},
+    {{7500, 4380, 1155, 255}, OutputCaptions[7]},
+    {{7680, 2160, 1035, 255}, EntryBoxes[9].caption},
 }};
 
 // Which caption names each entry box and each value label (for accessibility).
 inline constexpr std::array<int, 10> InputCaption{0, 1, 2, 3, 4, 5, 6, 7, 16, 20};
 inline constexpr std::array<int, 8> OutputCaption{8, 9, 10, 15, 13, 17, 18, 19};
+constexpr bool captionsNameTheirControls()
+{
+    for (std::size_t i = 0; i < InputCaption.size(); ++i) {
+        if (Captions[std::size_t(InputCaption[i])].text != EntryBoxes[i].caption)
+            return false;
+    }
+    for (std::size_t i = 0; i < OutputCaption.size(); ++i) {
+        if (Captions[std::size_t(OutputCaption[i])].text != OutputCaptions[i])
+            return false;
+    }
+    return true;
+}
+static_assert(captionsNameTheirControls());
 
 // Lbl_DirectRead(0..19): one column; a gap separates measurement and parameter words.
 inline constexpr int DirectLeft = 9780;

@@ -2,6 +2,7 @@
 // The real kelvaro-recorder executable on a board folder, as a service runs it, its stderr
 // read as the journal. Every wait keeps the event loop running.
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -103,5 +104,20 @@ inline QStringList logLines(const QString& folder, QByteArray* raw = nullptr)
 // as the unsigned word the board sent) and the relay (high byte of word 0).
 inline const QRegularExpression
     LogLine(QStringLiteral("^\\d\\d-\\d\\d-\\d{4},\\d\\d:\\d\\d:\\d\\d,(\\d+),(\\d+)$"));
+
+// The longest time between two consecutive lines of the log, in seconds.
+inline qint64 longestGap(const QStringList& lines)
+{
+    qint64 longest = 0;
+    QDateTime previous;
+    for (const QString& line : lines) {
+        const QDateTime time =
+            QDateTime::fromString(line.left(19), QStringLiteral("dd-MM-yyyy,HH:mm:ss"));
+        if (previous.isValid())
+            longest = std::max(longest, previous.secsTo(time));
+        previous = time;
+    }
+    return longest;
+}
 
 } // namespace kelvaro::e2e

@@ -50,21 +50,6 @@ QString socketIn(const QTemporaryDir& dir)
     return dir.filePath(QStringLiteral("kelvaro.sock"));
 }
 
-// The longest time between two consecutive lines of the log, in seconds.
-qint64 longestGap(const QStringList& lines)
-{
-    qint64 longest = 0;
-    QDateTime previous;
-    for (const QString& line : lines) {
-        const QDateTime time =
-            QDateTime::fromString(line.left(19), QStringLiteral("dd-MM-yyyy,HH:mm:ss"));
-        if (previous.isValid())
-            longest = std::max(longest, previous.secsTo(time));
-        previous = time;
-    }
-    return longest;
-}
-
 } // namespace
 
 class TestE2eService : public QObject

@@ -3,6 +3,7 @@
 
 #include "service/service_protocol.h"
 
+#include <QJsonDocument>
 #include <QTest>
 
 using namespace kelvaro;
@@ -16,6 +17,7 @@ private Q_SLOTS:
     void lineReader();
     void parseRequest_data();
     void parseRequest();
+    void recordMessage_readsBackTheWholeRecord();
     void encodeMessage_oneCompactLine();
 };
 
@@ -110,6 +112,10 @@ void TestServiceProtocol::parseRequest_data()
     row("communication port 0",
         R"({"type":"settings","communication":{"port":0,"baud":9600,"rts":false,"dtr":true,"timeout":3}})",
         false, "needs \"port\"");
+    row("raw column shown", R"({"type":"settings","showDirect":1})", true, "7 -1  10000");
+    row("raw column 2", R"({"type":"settings","showDirect":2})", false, "\"showDirect\" must be");
+    row("subscribe with the record", R"({"type":"subscribe","record":true})", true, "1 -1  10000");
+    row("record as text", R"({"type":"subscribe","record":"yes"})", false, "\"record\" must be");
     row("logging with nine fields",
         R"({"type":"settings","logging":{"nameFormat":"x","event":"0","fields":["","","","","","","","",""]}})",
         false, "10 texts");
@@ -140,6 +146,27 @@ void TestServiceProtocol::encodeMessage_oneCompactLine()
         encodeMessage(errorMessage(QStringLiteral("line one\nline two"), QJsonValue(7)));
     QCOMPARE(line, QByteArray(R"({"id":7,"reason":"line one\nline two","type":"error"})"
                               "\n"));
+}
+
+void TestServiceProtocol::recordMessage_readsBackTheWholeRecord()
+{
+    // A window takes the service's record from this message; it must read back whole,
+    // texts with non-ASCII characters included.
+    Settings_Record record;
+    record.Comm_Port = 3;
+    record.Use_Fahrenheit = true;
+    record.Show_Direct = 1;
+    record.Log_NameFormat = LooseValue::text(QStringLiteral("Kessel-\u00E4-DD-MM-YYYY"));
+    record.Acrobat_Path = QStringLiteral("/usr/bin/okular");
+    Settings_Record read;
+    QVERIFY(readRecordMessage(
+        QJsonDocument::fromJson(encodeMessage(recordMessage(record))).object(), read));
+    QCOMPARE(read, record);
+
+    record.Acrobat_Path = QStringLiteral("say \"hi\""); // Settings.txt cannot hold it
+    const QJsonObject refused = recordMessage(record);
+    QVERIFY(!readRecordMessage(refused, read));
+    QCOMPARE(read.Acrobat_Path, QStringLiteral("/usr/bin/okular")); // unchanged
 }
 
 QTEST_GUILESS_MAIN(TestServiceProtocol)
