@@ -109,6 +109,21 @@ void TestE2eAttach::twoWindows_workThroughTheRecorderAndAttachAgainAfterItsResta
     QVERIFY2(recorder.waitForJournal(QStringLiteral("write Lower Setpoint: \"21.5\""), 5000),
              qPrintable(recorder.journalText()));
 
+    // kelvaro-ctl beside them: its write shows in both windows.
+    const CtlRun set =
+        ctl(dir.path(), {QStringLiteral("set"), QStringLiteral("2"), QStringLiteral("22"),
+                         QStringLiteral("--unit"), QStringLiteral("C")});
+    QVERIFY2(set.exitCode == 0, qPrintable(set.err));
+    QVERIFY(QTest::qWaitFor([&] { return first.box(2) == u"22.00" && second.box(2) == u"22.00"; },
+                            5000));
+
+    // A value the box refuses: the window says why and nothing reaches the line.
+    first.type(2, QStringLiteral("500"));
+    QTRY_COMPARE_WITH_TIMEOUT(first.window->findChildren<QMessageBox*>().size(), 1, 5000);
+    first.window->findChild<QMessageBox*>()->close();
+    QTest::qWait(500);
+    QCOMPARE(sim.stats().value("writes"), writesBefore + 2);
+
     // The unit switched in the second window: the recorder saves it, the first follows.
     second.child<QAction>(QStringLiteral("mnuCtoF"))->trigger();
     QVERIFY(QTest::qWaitFor(
@@ -119,7 +134,6 @@ void TestE2eAttach::twoWindows_workThroughTheRecorderAndAttachAgainAfterItsResta
     Settings_Record saved;
     QVERIFY(LoadSettings(saved, dir.path()));
     QVERIFY(saved.Use_Fahrenheit);
-    QVERIFY(first.window->findChildren<QMessageBox*>().isEmpty());
 
     // The log went on without a gap while the windows came and worked.
     QVERIFY(longestGap(logLines(dir.path())) <= 4);

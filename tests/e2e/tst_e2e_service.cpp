@@ -16,35 +16,6 @@ using namespace kelvaro::e2e;
 
 namespace {
 
-struct CtlRun
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-    qint64 pid = 0;
-};
-
-// Runs kelvaro-ctl in `folder` (so it finds the default socket there) to its end.
-CtlRun ctl(const QString& folder, const QStringList& arguments)
-{
-    QProcess process;
-    process.setWorkingDirectory(folder);
-    process.start(QStringLiteral(KELVARO_CTL_PATH), arguments);
-    CtlRun run;
-    if (!process.waitForStarted(5000))
-        return run;
-    run.pid = process.processId();
-    if (!process.waitForFinished(30000)) {
-        process.kill();
-        process.waitForFinished(5000);
-        return run;
-    }
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
-}
-
 QString socketIn(const QTemporaryDir& dir)
 {
     return dir.filePath(QStringLiteral("kelvaro.sock"));
