@@ -113,7 +113,8 @@ void MqttClient::stop(const QString& topic, const QByteArray& payload,
 {
     if (!m_thread.joinable())
         return;
-    publish(topic, payload, true);
+    if (!topic.isEmpty())
+        publish(topic, payload, true);
     m_stopping = true;
     // A normal DISCONNECT after the goodbye, so the broker keeps the will to itself.
     mosquitto_disconnect(m_mosq);
