@@ -88,15 +88,25 @@ public:
 
     void add(const char* component, const QString& object, QJsonObject config)
     {
-        m_messages.insert(m_view.discoveryPrefix + u'/' + QLatin1String(component) +
-                              QStringLiteral("/kelvaro_") + m_view.boardId + u'/' + object +
-                              QStringLiteral("/config"),
+        m_messages.insert(topic(component, object),
                           QJsonDocument(config).toJson(QJsonDocument::Compact));
+    }
+
+    void clear(const char* component, const QString& object)
+    {
+        m_messages.insert(topic(component, object), QByteArray());
     }
 
     Messages messages() const { return m_messages; }
 
 private:
+    QString topic(const char* component, const QString& object) const
+    {
+        return m_view.discoveryPrefix + u'/' + QLatin1String(component) +
+               QStringLiteral("/kelvaro_") + m_view.boardId + u'/' + object +
+               QStringLiteral("/config");
+    }
+
     const BridgeView& m_view;
     Messages m_messages;
 };
@@ -237,6 +247,10 @@ Messages discoveryMessages(const BridgeView& view)
         case EntryKind::OperationModes:
             break;
         }
+        // A parameter is a sensor or a number; the other's config, retained from a run
+        // with the other choice, is cleared (an empty retained message) so the hub does
+        // not show it twice.
+        discovery.clear(view.control ? "sensor" : "number", object);
         if (!view.control) {
             discovery.add("sensor", object, config);
             continue;

@@ -49,7 +49,8 @@ std::optional<int> boxOfCommandTopic(const QString& boardId, const QString& topi
 // line's state and problem, the last log write (ISO 8601 with its offset). Without a
 // block yet only the line and the log.
 Messages stateMessages(const BridgeView& view);
-// One discovery config per entity, under <prefix>/<component>/kelvaro_<id>/<object>/config.
+// One discovery config per entity, under <prefix>/<component>/kelvaro_<id>/<object>/config,
+// and an empty payload where a parameter's config of the other kind (sensor or number) is.
 Messages discoveryMessages(const BridgeView& view);
 
 // The text the entry box is given for a payload on parameter `box`'s command topic: the

@@ -136,13 +136,20 @@ void TestMqttTopics::discovery_everyConfigIsJsonNamingATopicThatCarriesAValue()
     const Messages configs = discoveryMessages(view);
     const QString unit = fahrenheit ? QStringLiteral("°F") : QStringLiteral("°C");
 
-    QCOMPARE(configs.size(), 18); // 7 sensors, the relay, 10 parameters
+    QCOMPARE(configs.size(), 28); // 7 sensors, the relay, 10 parameters, 10 cleared
     QSet<QString> ids;
     int numbers = 0;
+    int cleared = 0;
     for (auto it = configs.begin(); it != configs.end(); ++it) {
         QVERIFY2(it.key().startsWith(QStringLiteral("ha/")) &&
                      it.key().endsWith(QStringLiteral("/config")),
                  qPrintable(it.key()));
+        if (it.value().isEmpty()) { // the parameter's config of the other kind
+            QVERIFY(it.key().startsWith(control ? QStringLiteral("ha/sensor/")
+                                                : QStringLiteral("ha/number/")));
+            ++cleared;
+            continue;
+        }
         QJsonParseError error{};
         const QJsonObject config = QJsonDocument::fromJson(it.value(), &error).object();
         QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(it.key()));
@@ -167,7 +174,8 @@ void TestMqttTopics::discovery_everyConfigIsJsonNamingATopicThatCarriesAValue()
         QCOMPARE(config[QStringLiteral("max")].toDouble(), range.max);
         QCOMPARE(config[QStringLiteral("step")].toDouble(), range.step);
     }
-    QCOMPARE(ids.size(), configs.size());
+    QCOMPARE(ids.size(), configs.size() - InputBoxCount);
+    QCOMPARE(cleared, InputBoxCount);
     QCOMPARE(numbers, control ? InputBoxCount : 0);
 }
 
