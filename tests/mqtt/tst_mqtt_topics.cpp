@@ -1,5 +1,6 @@
 // The MQTT options, the payload check of parameter writes and the discovery configs, with
 // no broker: what is refused and why, and that every config names topics that carry values.
+// (The password file's check runs end to end in tst_e2e_mqtt.)
 
 #include "core/register_words.h"
 #include "mqtt/mqtt_client.h"
@@ -7,10 +8,8 @@
 #include "mqtt/mqtt_topics.h"
 #include "values/parameter_entry.h"
 
-#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace kelvaro;
@@ -27,7 +26,6 @@ private Q_SLOTS:
     void discovery_everyConfigIsJsonNamingATopicThatCarriesAValue_data();
     void discovery_everyConfigIsJsonNamingATopicThatCarriesAValue();
     void states_inTheUnitOfTheSettingsAndTimesInSeconds();
-    void passwordFile_readableByOthers_refused();
     void boardId_lettersDigitsUnderscoreAndDashOnly();
     void retryDelay_firstWithin5sThenDoublingToAMinute();
 };
@@ -201,22 +199,6 @@ void TestMqttTopics::states_inTheUnitOfTheSettingsAndTimesInSeconds()
     view.calibration = 0; // the window shows "-:--"
     states = stateMessages(view);
     QCOMPARE(states.value(QStringLiteral("kelvaro/b/relay_on_time")), "None");
-}
-
-void TestMqttTopics::passwordFile_readableByOthers_refused()
-{
-    QTemporaryDir dir;
-    QFile file(dir.filePath(QStringLiteral("password")));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("s3cret\r\nsecond line\n");
-    file.close();
-    QVERIFY(file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                QFileDevice::ReadGroup));
-    QCOMPARE(readPasswordFile(file.fileName()), QStringLiteral("s3cret"));
-    QVERIFY(file.setPermissions(file.permissions() | QFileDevice::ReadOther));
-    const Outcome<QString> refused = readPasswordFile(file.fileName());
-    QVERIFY(!refused);
-    QVERIFY2(refused.reason().contains(QStringLiteral("chmod o-r")), qPrintable(refused.reason()));
 }
 
 void TestMqttTopics::boardId_lettersDigitsUnderscoreAndDashOnly()
