@@ -22,6 +22,8 @@ kelvaro_packages=(
   dpkg-dev file # the .deb: dpkg-shlibdeps works out its dependencies, file finds the programs
   systemd # the recorder's service files: systemd-analyze verify and security, systemd-sysusers
   tzdata # the history tests read days of clock changes in named zones (TZ=Europe/Berlin)
+  libmosquitto-dev # the recorder's MQTT bridge
+  mosquitto openssl # the MQTT tests start a broker (mosquitto_passwd) and make a TLS authority
 )
 # Qt6Charts' CMake package needs Qt6OpenGL: Debian 12's qt6-charts-dev only recommends
 # libqt6opengl6-dev; Debian 13's qt6-base-dev holds it (and provides that name).
@@ -61,7 +63,7 @@ kelvaro_fresh_root_packages=(
 # `dpkg --add-architecture arm64`.
 kelvaro_arm64_packages=(
   cmake ninja-build pkg-config crossbuild-essential-arm64
-  qt6-base-dev:arm64 qt6-serialport-dev:arm64
+  qt6-base-dev:arm64 qt6-serialport-dev:arm64 libmosquitto-dev:arm64
   dpkg-dev file systemd tzdata
   qemu-user-static
 )

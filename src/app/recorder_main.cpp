@@ -3,11 +3,12 @@
 // logs day and night. Each change of the line's state is one line on stderr, for the
 // journal; SIGTERM, SIGINT and SIGHUP end it between two events. Exit statuses: 0 stopped
 // by a signal, 1 the line or the folder held by another program, 2 a wrong command line
-// or --metrics path, 78 (EX_CONFIG) a Settings.txt that cannot work.
+// or --metrics path or MQTT option, 78 (EX_CONFIG) a Settings.txt that cannot work.
 
 #include "app/folder_lock.h"
 #include "app/metrics_publisher.h"
 #include "app/quit_signals.h"
+#include "app/recorder_mqtt.h"
 #include "app/recorder_service.h"
 #include "app/recorder_start.h"
 #include "core/kelv_main.h"
@@ -69,10 +70,18 @@ int main(int argc, char* argv[])
         QStringLiteral("path"));
     parser.addOption(metricsOption);
     parser.addOption(socketOption);
+    const kelvaro::RecorderMqttOptions mqttOptions;
+    mqttOptions.addTo(parser);
     parser.process(application);
     if (!parser.positionalArguments().isEmpty()) {
         tell(QStringLiteral("unexpected argument %1; see --help")
                  .arg(parser.positionalArguments().constFirst()));
+        return 2;
+    }
+
+    const auto mqttSettings = kelvaro::recorderMqttSettings(parser, mqttOptions);
+    if (!mqttSettings) {
+        tell(QStringLiteral("not started: ") + mqttSettings.reason());
         return 2;
     }
 
@@ -96,8 +105,11 @@ int main(int argc, char* argv[])
         session.setDevice(parser.value(deviceOption));
 
     std::unique_ptr<kelvaro::MetricsPublisher> metrics;
-    kelvaro::installQuitSignals(&application, [&session, &metrics] {
+    std::unique_ptr<kelvaro::mqtt::MqttBridge> mqtt;
+    kelvaro::installQuitSignals(&application, [&session, &metrics, &mqtt] {
         session.stop();
+        if (mqtt)
+            mqtt->stop(); // "offline" now, not the broker's will
         if (metrics)
             metrics->publish(); // the line is closed now
         tell(QStringLiteral("stopped"));
@@ -125,6 +137,13 @@ int main(int argc, char* argv[])
     tell(link.isOpen() ? QStringLiteral("opened ") + link.deviceName() : link.problem());
     // From here on every change of the line's state is told as it happens.
     kelvaro::LineJournal journal(session, tell);
+    if (*mqttSettings) {
+        mqtt = kelvaro::startRecorderMqtt(session, **mqttSettings, tell);
+        if (!mqtt) {
+            session.stop();
+            return 2;
+        }
+    }
     if (parser.isSet(metricsOption)) {
         metrics = std::make_unique<kelvaro::MetricsPublisher>(
             session, QFileInfo(parser.value(metricsOption)).absoluteFilePath(), tell);

@@ -12,6 +12,15 @@ namespace kelvaro {
 
 namespace {
 
+// What a box takes, in hundredths of a degree Celsius (the temperature words are signed
+// 16-bit values, the hysteresis is one byte), in seconds (minutes:seconds up to 59:59) and
+// for the operation modes a non-negative 16-bit value.
+constexpr double LowestCelsius = -327.68;
+constexpr double HighestCelsius = 327.67;
+constexpr qint32 HighestHysteresisByte = 255;
+constexpr double LongestRelayTime = 59 * 60 + 59;
+constexpr double HighestModes = 32767;
+
 // A temperature in the shown unit, with the locale's decimal separator.
 QString shownTemperature(double celsius, const DisplayUnits& units)
 {
@@ -24,12 +33,12 @@ QString accepted(const EntryBox& box, const DisplayUnits& units)
     switch (box.kind) {
     case EntryKind::Temperature:
         return QStringLiteral("a temperature from %1 to %2")
-            .arg(shownTemperature(-327.68, units), shownTemperature(327.67, units));
+            .arg(shownTemperature(LowestCelsius, units), shownTemperature(HighestCelsius, units));
     case EntryKind::Hysteresis:
         return QStringLiteral("a hysteresis from %1 to %2")
             .arg(hysteresisText(0, units.Use_Fahrenheit, units.locale) +
                      Temp_Unit_Suffix(units.Use_Fahrenheit),
-                 hysteresisText(255, units.Use_Fahrenheit, units.locale) +
+                 hysteresisText(HighestHysteresisByte, units.Use_Fahrenheit, units.locale) +
                      Temp_Unit_Suffix(units.Use_Fahrenheit));
     case EntryKind::Duration:
         if (units.calibration <= 0)
@@ -48,6 +57,22 @@ QString accepted(const EntryBox& box, const DisplayUnits& units)
 const EntryBox& entryBox(int box)
 {
     return EntryBoxes.at(std::size_t(box));
+}
+
+EntryRange entryRange(int box, const DisplayUnits& units)
+{
+    switch (entryBox(box).kind) {
+    case EntryKind::Temperature:
+        return {Celsius_To_Display(LowestCelsius, units.Use_Fahrenheit),
+                Celsius_To_Display(HighestCelsius, units.Use_Fahrenheit), 0.01};
+    case EntryKind::Hysteresis:
+        return {0, hysteresisToDisplay(HighestHysteresisByte / 100.0, units.Use_Fahrenheit), 0.01};
+    case EntryKind::Duration:
+        return {0, LongestRelayTime, 1};
+    case EntryKind::OperationModes:
+        return {0, HighestModes, 1};
+    }
+    return {};
 }
 
 Outcome<ParameterWrite> commitEntry(int boxIndex, const QString& text, const Words& words,

@@ -50,6 +50,18 @@ struct ParameterWrite
     bool operator==(const ParameterWrite&) const = default;
 };
 
+// The numbers box `box` (0..9) accepts in `units`: the smallest and the largest and the
+// step between two values the board can hold. Temperatures and the hysteresis in the unit
+// shown, relay times in seconds (the box takes them as minutes:seconds), the operation
+// modes as a whole number.
+struct EntryRange
+{
+    double min = 0;
+    double max = 0;
+    double step = 1;
+};
+EntryRange entryRange(int box, const DisplayUnits& units);
+
 // The write for `text` committed in box `box` (0..9) against the current image. The
 // hysteresis goes into the high byte of word 10 and keeps its low byte. A refusal is a
 // message for the operator naming the box and what it accepts.

@@ -1,0 +1,212 @@
+#include "mqtt/mqtt_client.h"
+
+#include <QMetaObject>
+#include <cerrno>
+#include <cstring>
+#include <mosquitto.h>
+#include <mutex>
+
+namespace kelvaro::mqtt {
+
+namespace {
+
+constexpr int KeepAliveSeconds = 60;
+constexpr int LoopTimeoutMs = 1000;
+
+void initialiseLibrary()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { mosquitto_lib_init(); });
+}
+
+} // namespace
+
+std::chrono::seconds MqttClient::retryDelay(int attempt)
+{
+    // 2, 4, 8, 16, 32, then 60 s.
+    if (attempt >= 6)
+        return std::chrono::seconds(60);
+    return std::chrono::seconds(2 << std::max(0, attempt - 1));
+}
+
+MqttClient::MqttClient(ClientConfig config, QObject* parent)
+    : QObject(parent), m_config(std::move(config))
+{
+}
+
+MqttClient::~MqttClient()
+{
+    if (m_thread.joinable()) {
+        m_stopping = true;
+        m_wake.notify_all();
+        mosquitto_disconnect(m_mosq);
+        m_thread.join();
+    }
+    if (m_mosq)
+        mosquitto_destroy(m_mosq);
+}
+
+Outcome<void> MqttClient::start()
+{
+    initialiseLibrary();
+    const QByteArray clientId = m_config.clientId.toUtf8();
+    m_mosq = mosquitto_new(clientId.constData(), true, this);
+    if (!m_mosq)
+        return failure(QStringLiteral("cannot make an MQTT client: %1")
+                           .arg(QString::fromLocal8Bit(std::strerror(errno))));
+    mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    // Publishes come from the event loop's thread while this object's thread waits in
+    // select: libmosquitto then wakes it instead of writing from the caller's thread.
+    mosquitto_threaded_set(m_mosq, true);
+    mosquitto_connect_callback_set(m_mosq, &MqttClient::onConnect);
+    mosquitto_message_callback_set(m_mosq, &MqttClient::onMessage);
+    mosquitto_log_callback_set(m_mosq, &MqttClient::onLog);
+
+    const BrokerAddress& address = m_config.address;
+    if (!address.user.isEmpty() || !m_config.password.isEmpty()) {
+        const QByteArray user = address.user.toUtf8();
+        const QByteArray password = m_config.password.toUtf8();
+        mosquitto_username_pw_set(m_mosq, user.constData(),
+                                  m_config.password.isEmpty() ? nullptr : password.constData());
+    }
+    if (!m_config.willTopic.isEmpty()) {
+        const QByteArray topic = m_config.willTopic.toUtf8();
+        mosquitto_will_set(m_mosq, topic.constData(), int(m_config.willPayload.size()),
+                           m_config.willPayload.constData(), 1, true);
+    }
+    if (address.tls) {
+        const QByteArray caFile = m_config.caFile.toLocal8Bit();
+        const int rc =
+            m_config.caFile.isEmpty()
+                ? mosquitto_tls_set(m_mosq, nullptr, "/etc/ssl/certs", nullptr, nullptr, nullptr)
+                : mosquitto_tls_set(m_mosq, caFile.constData(), nullptr, nullptr, nullptr, nullptr);
+        if (rc != MOSQ_ERR_SUCCESS)
+            return failure(
+                m_config.caFile.isEmpty()
+                    ? QStringLiteral("TLS cannot be set up: %1")
+                          .arg(QString::fromUtf8(mosquitto_strerror(rc)))
+                    : QStringLiteral("the CA file %1 cannot be read").arg(m_config.caFile));
+    }
+    m_thread = std::thread([this] { run(); });
+    return {};
+}
+
+bool MqttClient::publish(const QString& topic, const QByteArray& payload, bool retain)
+{
+    if (!m_up)
+        return false;
+    const QByteArray name = topic.toUtf8();
+    return mosquitto_publish(m_mosq, nullptr, name.constData(), int(payload.size()),
+                             payload.constData(), retain ? 1 : 0, retain) == MOSQ_ERR_SUCCESS;
+}
+
+bool MqttClient::subscribe(const QString& filter)
+{
+    if (!m_up)
+        return false;
+    const QByteArray name = filter.toUtf8();
+    return mosquitto_subscribe(m_mosq, nullptr, name.constData(), 1) == MOSQ_ERR_SUCCESS;
+}
+
+void MqttClient::stop(const QString& topic, const QByteArray& payload,
+                      std::chrono::milliseconds wait)
+{
+    if (!m_thread.joinable())
+        return;
+    if (!topic.isEmpty())
+        publish(topic, payload, true);
+    m_stopping = true;
+    // A normal DISCONNECT after the goodbye, so the broker keeps the will to itself.
+    mosquitto_disconnect(m_mosq);
+    m_wake.notify_all();
+    std::unique_lock lock(m_mutex);
+    m_wake.wait_for(lock, wait, [this] { return m_finished.load(); });
+    lock.unlock();
+    // Still inside a connect to a broker that does not answer: the destructor waits for it.
+    if (m_finished)
+        m_thread.join();
+}
+
+void MqttClient::run()
+{
+    const QByteArray host = m_config.address.host.toUtf8();
+    int failures = 0;
+    while (!m_stopping) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_lastError.clear();
+            m_refusal.clear();
+        }
+        int rc =
+            mosquitto_connect(m_mosq, host.constData(), m_config.address.port, KeepAliveSeconds);
+        bool accepted = false;
+        while (rc == MOSQ_ERR_SUCCESS && !m_stopping) {
+            rc = mosquitto_loop(m_mosq, LoopTimeoutMs, 1);
+            accepted = accepted || m_up;
+        }
+        // Write out what is still queued (the goodbye and the DISCONNECT) before leaving.
+        if (m_stopping && m_up) {
+            for (int k = 0; k < 10 && rc == MOSQ_ERR_SUCCESS; ++k)
+                rc = mosquitto_loop(m_mosq, 100, 1);
+        }
+        m_up = false;
+        if (m_stopping)
+            break;
+        const QString reason = failureReason(rc);
+        QMetaObject::invokeMethod(
+            this, [this, reason] { Q_EMIT connectionFailed(reason); }, Qt::QueuedConnection);
+        failures = accepted ? 1 : failures + 1;
+        std::unique_lock lock(m_mutex);
+        m_wake.wait_for(lock, retryDelay(failures), [this] { return m_stopping.load(); });
+    }
+    std::lock_guard lock(m_mutex);
+    m_finished = true;
+    m_wake.notify_all();
+}
+
+QString MqttClient::failureReason(int rc)
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_refusal.isEmpty())
+        return m_refusal;
+    if (rc == MOSQ_ERR_ERRNO)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    if (!m_lastError.isEmpty())
+        return m_lastError;
+    return QString::fromUtf8(mosquitto_strerror(rc));
+}
+
+void MqttClient::onConnect(mosquitto*, void* self, int rc)
+{
+    auto* client = static_cast<MqttClient*>(self);
+    if (rc != 0) {
+        std::lock_guard lock(client->m_mutex);
+        client->m_refusal = QStringLiteral("the broker refused the connection: %1")
+                                .arg(QString::fromUtf8(mosquitto_connack_string(rc)));
+        return;
+    }
+    client->m_up = true;
+    QMetaObject::invokeMethod(
+        client, [client] { Q_EMIT client->connected(); }, Qt::QueuedConnection);
+}
+
+void MqttClient::onMessage(mosquitto*, void* self, const mosquitto_message* message)
+{
+    auto* client = static_cast<MqttClient*>(self);
+    const QString topic = QString::fromUtf8(message->topic);
+    const QByteArray payload(static_cast<const char*>(message->payload), message->payloadlen);
+    QMetaObject::invokeMethod(
+        client, [client, topic, payload] { Q_EMIT client->messageReceived(topic, payload); },
+        Qt::QueuedConnection);
+}
+
+void MqttClient::onLog(mosquitto*, void* self, int level, const char* text)
+{
+    if (level != MOSQ_LOG_ERR)
+        return;
+    auto* client = static_cast<MqttClient*>(self);
+    std::lock_guard lock(client->m_mutex);
+    client->m_lastError = QString::fromUtf8(text);
+}
+
+} // namespace kelvaro::mqtt
