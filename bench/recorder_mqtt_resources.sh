@@ -24,7 +24,11 @@ cleanup() {
 }
 trap cleanup EXIT
 
-port="$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
+# A loopback port nobody listens on (bash's /dev/tcp: no other tool needed).
+port=$((20000 + RANDOM % 40000))
+while (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; do
+  port=$((20000 + RANDOM % 40000))
+done
 mosquitto_passwd -c -b "$work/passwords" kelvaro bench-pass
 printf 'bench-pass\n' >"$work/password" && chmod 600 "$work/password"
 printf 'listener %s 127.0.0.1\nallow_anonymous false\npassword_file %s\npersistence false\nuser %s\n' \
