@@ -71,7 +71,6 @@ QJsonObject entityConfig(const BridgeView& view, const QString& object, const QS
     return {
         {QStringLiteral("name"), name},
         {QStringLiteral("unique_id"), QString(deviceId + u'_' + object)},
-        {QStringLiteral("object_id"), QString(deviceId + u'_' + object)},
         {QStringLiteral("availability_topic"), availabilityTopic(view.boardId)},
         {QStringLiteral("device"),
          QJsonObject{{QStringLiteral("identifiers"), QJsonArray{deviceId}},
@@ -88,6 +87,14 @@ public:
 
     void add(const char* component, const QString& object, QJsonObject config)
     {
+        // The entity id Home Assistant gives it at first (it took "object_id" for this
+        // until 2026.4): its domain, then a slug of lower-case letters, digits and "_".
+        QString slug = QStringLiteral("kelvaro_") + m_view.boardId + u'_' + object;
+        slug = slug.toLower();
+        slug.replace(u'-', u'_');
+        slug.replace(u'/', u'_');
+        config.insert(QStringLiteral("default_entity_id"),
+                      QString(QLatin1String(component) + u'.' + slug));
         m_messages.insert(topic(component, object),
                           QJsonDocument(config).toJson(QJsonDocument::Compact));
     }

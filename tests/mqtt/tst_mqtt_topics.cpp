@@ -10,6 +10,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTest>
 
 using namespace kelvaro;
@@ -156,6 +157,12 @@ void TestMqttTopics::discovery_everyConfigIsJsonNamingATopicThatCarriesAValue()
         QCOMPARE(config[QStringLiteral("availability_topic")].toString(),
                  QStringLiteral("kelvaro/boiler-1/availability"));
         ids.insert(config[QStringLiteral("unique_id")].toString());
+        // An entity id Home Assistant accepts, in the config's own domain.
+        const QString component = it.key().section(u'/', 1, 1);
+        static const QRegularExpression entityId(QStringLiteral("^[a-z_]+\\.[a-z0-9_]+$"));
+        const QString defaultId = config[QStringLiteral("default_entity_id")].toString();
+        QVERIFY2(entityId.match(defaultId).hasMatch() && defaultId.startsWith(component + u'.'),
+                 qPrintable(defaultId));
         QCOMPARE(config[QStringLiteral("device")][QStringLiteral("sw_version")].toString(),
                  QStringLiteral("9.9"));
         if (config[QStringLiteral("device_class")] == QStringLiteral("temperature"))
