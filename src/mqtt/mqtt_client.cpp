@@ -152,7 +152,7 @@ void MqttClient::run()
         m_up = false;
         if (m_stopping)
             break;
-        const QString reason = failureReason(rc);
+        const QString reason = failureReason(rc, accepted);
         QMetaObject::invokeMethod(
             this, [this, reason] { Q_EMIT connectionFailed(reason); }, Qt::QueuedConnection);
         failures = accepted ? 1 : failures + 1;
@@ -164,7 +164,7 @@ void MqttClient::run()
     m_wake.notify_all();
 }
 
-QString MqttClient::failureReason(int rc)
+QString MqttClient::failureReason(int rc, bool accepted)
 {
     std::lock_guard lock(m_mutex);
     if (!m_refusal.isEmpty())
@@ -173,7 +173,17 @@ QString MqttClient::failureReason(int rc)
         return QString::fromLocal8Bit(std::strerror(errno));
     if (!m_lastError.isEmpty())
         return m_lastError;
-    return QString::fromUtf8(mosquitto_strerror(rc));
+    const QString library = QString::fromUtf8(mosquitto_strerror(rc));
+    // Some libmosquitto versions tell a failed TLS handshake only as a protocol or TLS
+    // error, without OpenSSL's reason: say what it most likely is.
+    if (m_config.address.tls && !accepted &&
+        (rc == MOSQ_ERR_PROTOCOL || rc == MOSQ_ERR_TLS || rc == MOSQ_ERR_CONN_LOST))
+        return QStringLiteral("the TLS connection failed (%1): the broker's certificate may not "
+                              "be signed by %2")
+            .arg(library, m_config.caFile.isEmpty()
+                              ? QStringLiteral("an authority in /etc/ssl/certs")
+                              : QStringLiteral("the authority in ") + m_config.caFile);
+    return library;
 }
 
 void MqttClient::onConnect(mosquitto*, void* self, int rc)
