@@ -139,9 +139,11 @@ void MqttClient::run()
         }
         int rc =
             mosquitto_connect(m_mosq, host.constData(), m_config.address.port, KeepAliveSeconds);
+        int error = errno; // what MOSQ_ERR_ERRNO means, before anything else can change it
         bool accepted = false;
         while (rc == MOSQ_ERR_SUCCESS && !m_stopping) {
             rc = mosquitto_loop(m_mosq, LoopTimeoutMs, 1);
+            error = errno;
             accepted = accepted || m_up;
         }
         // Write out what is still queued (the goodbye and the DISCONNECT) before leaving.
@@ -152,7 +154,7 @@ void MqttClient::run()
         m_up = false;
         if (m_stopping)
             break;
-        const QString reason = failureReason(rc, accepted);
+        const QString reason = failureReason(rc, error, accepted);
         QMetaObject::invokeMethod(
             this, [this, reason] { Q_EMIT connectionFailed(reason); }, Qt::QueuedConnection);
         failures = accepted ? 1 : failures + 1;
@@ -164,26 +166,27 @@ void MqttClient::run()
     m_wake.notify_all();
 }
 
-QString MqttClient::failureReason(int rc, bool accepted)
+QString MqttClient::failureReason(int rc, int error, bool accepted)
 {
     std::lock_guard lock(m_mutex);
     if (!m_refusal.isEmpty())
         return m_refusal;
-    if (rc == MOSQ_ERR_ERRNO)
-        return QString::fromLocal8Bit(std::strerror(errno));
-    if (!m_lastError.isEmpty())
-        return m_lastError;
-    const QString library = QString::fromUtf8(mosquitto_strerror(rc));
-    // Some libmosquitto versions tell a failed TLS handshake only as a protocol or TLS
-    // error, without OpenSSL's reason: say what it most likely is.
-    if (m_config.address.tls && !accepted &&
-        (rc == MOSQ_ERR_PROTOCOL || rc == MOSQ_ERR_TLS || rc == MOSQ_ERR_CONN_LOST))
+    const QString library = rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(std::strerror(error))
+                                                 : QString::fromUtf8(mosquitto_strerror(rc));
+    // Some libmosquitto versions tell a failed TLS handshake only as a protocol error
+    // (Debian 13's: MOSQ_ERR_ERRNO with EPROTO), without OpenSSL's reason: say what it
+    // most likely is.
+    const bool handshake = rc == MOSQ_ERR_PROTOCOL || rc == MOSQ_ERR_TLS ||
+                           rc == MOSQ_ERR_CONN_LOST || (rc == MOSQ_ERR_ERRNO && error == EPROTO);
+    if (m_config.address.tls && !accepted && handshake && m_lastError.isEmpty())
         return QStringLiteral("the TLS connection failed (%1): the broker's certificate may not "
                               "be signed by %2")
             .arg(library, m_config.caFile.isEmpty()
                               ? QStringLiteral("an authority in /etc/ssl/certs")
                               : QStringLiteral("the authority in ") + m_config.caFile);
-    return library;
+    if (rc == MOSQ_ERR_ERRNO || m_lastError.isEmpty())
+        return library;
+    return m_lastError;
 }
 
 void MqttClient::onConnect(mosquitto*, void* self, int rc)

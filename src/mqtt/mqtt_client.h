@@ -70,7 +70,7 @@ Q_SIGNALS:
 
 private:
     void run();
-    QString failureReason(int rc, bool accepted);
+    QString failureReason(int rc, int error, bool accepted);
     static void onConnect(mosquitto*, void* self, int rc);
     static void onMessage(mosquitto*, void* self, const mosquitto_message* message);
     static void onLog(mosquitto*, void* self, int level, const char* text);
