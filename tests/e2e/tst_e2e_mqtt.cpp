@@ -261,14 +261,9 @@ void TestE2eMqtt::tls_ownAuthorityConnectsAForeignOneIsRefused()
         doubting.path(),
         mqttOptions(broker, broker.passwordFile(), QStringLiteral("mqtts")) + noBoard(doubting) +
             QStringList{QStringLiteral("--mqtt-ca"), broker.path(QStringLiteral("foreign.crt"))}));
-    // OpenSSL's own words where the library passes them on (Debian 12), ours otherwise.
-    QVERIFY2(QTest::qWaitFor(
-                 [&] {
-                     const QString journal = refused.journalText();
-                     return journal.contains(QStringLiteral("certificate verify failed")) ||
-                            journal.contains(QStringLiteral("the TLS connection failed"));
-                 },
-                 10000),
+    // Refused with a journal line: OpenSSL's own words where the library passes them on
+    // (Debian 12); Debian 13's libmosquitto says only "Protocol error".
+    QVERIFY2(refused.waitForJournal(QStringLiteral("; trying again"), 10000),
              qPrintable(refused.journalText()));
     QVERIFY(!refused.journalText().contains(QStringLiteral("MQTT: connected")));
 }
