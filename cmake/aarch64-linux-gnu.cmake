@@ -7,7 +7,10 @@ set(CMAKE_LIBRARY_ARCHITECTURE aarch64-linux-gnu)
 
 set(CMAKE_C_COMPILER aarch64-linux-gnu-gcc)
 set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
-set(PKG_CONFIG_EXECUTABLE aarch64-linux-gnu-pkg-config CACHE FILEPATH "pkg-config for arm64")
+# The build machine's pkg-config, reading the arm64 side's .pc files only (what the
+# triplet-named wrapper does, without needing a package for it).
+set(PKG_CONFIG_EXECUTABLE pkg-config CACHE FILEPATH "pkg-config for arm64")
+set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/aarch64-linux-gnu/pkgconfig:/usr/share/pkgconfig)
 
 # Libraries and CMake packages of the arm64 side only; programs from the build machine.
 set(CMAKE_FIND_ROOT_PATH /usr/lib/aarch64-linux-gnu /usr/aarch64-linux-gnu)
