@@ -1,6 +1,7 @@
 #include "app/metrics_publisher.h"
 
 #include "link/board_session.h"
+#include "link/settings_check.h"
 #include "metrics/board_metrics.h"
 #include "metrics/metrics_file.h"
 #include "values/parameter_values.h"
@@ -46,6 +47,9 @@ void MetricsPublisher::publish()
     metrics.silentSeconds =
         std::chrono::duration_cast<std::chrono::seconds>(link.silentFor()).count();
     metrics.reopenCount = link.reopenCount();
+    metrics.logActive = state.settings.Log_Active.equalsNumber(1);
+    metrics.logFailing = !m_session.logFailure().isEmpty();
+    metrics.logIdle = idleLoggingReason(state.settings).has_value();
     if (const auto written = m_session.lastLogWrite())
         metrics.lastLogWriteUnix = written->toSecsSinceEpoch();
     const FileResult result = writeMetricsFile(

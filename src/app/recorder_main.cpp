@@ -125,11 +125,21 @@ int main(int argc, char* argv[])
         tell(QStringLiteral("not started: ") + link.openFailure());
         return 1;
     }
-    const auto service = kelvaro::startRecorderService(
-        session,
-        parser.isSet(socketOption) ? QFileInfo(parser.value(socketOption)).absoluteFilePath()
-                                   : kelvaro::defaultSocketPath(folder),
-        parser.isSet(socketOption), tell);
+    const QString socketPath = parser.isSet(socketOption)
+                                   ? QFileInfo(parser.value(socketOption)).absoluteFilePath()
+                                   : kelvaro::defaultSocketPath(folder);
+    // The log must never be written into another file of the recorder's in the folder.
+    QStringList ownFiles{kelvaro::FolderLockFileName};
+    for (const QString& path :
+         {socketPath, parser.isSet(metricsOption) ? parser.value(metricsOption) : QString()}) {
+        const QFileInfo file(path);
+        if (!path.isEmpty() && QFileInfo(file.absolutePath()).canonicalFilePath() ==
+                                   QFileInfo(folder).canonicalFilePath())
+            ownFiles.append(file.fileName());
+    }
+    session.setOwnFiles(ownFiles);
+    const auto service =
+        kelvaro::startRecorderService(session, socketPath, parser.isSet(socketOption), tell);
     if (service.refused) {
         session.stop();
         return 1;

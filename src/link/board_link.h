@@ -43,6 +43,8 @@ public:
     void queueFrame(const std::array<quint8, 4>& frame) { m_protocol.queueFrame(frame); }
     // A frame is loaded and waits for the board's next poll.
     bool framePending() const { return m_protocol.flags().Write_Pending; }
+    // Takes a loaded frame back before it goes out (see LinkProtocol::withdrawFrame).
+    bool withdrawFrame() { return m_protocol.withdrawFrame(); }
     void setStallTimeout(std::chrono::seconds timeout) { m_protocol.setStallTimeout(timeout); }
 
     // Why the line is silent, for the operator; empty while it works.

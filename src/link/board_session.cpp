@@ -3,6 +3,7 @@
 #include "core/event_names.h"
 #include "core/field_names.h"
 #include "history/trend_buffer.h"
+#include "link/settings_check.h"
 #include "values/parameter_entry.h"
 #include "values/parameter_values.h"
 
@@ -20,6 +21,11 @@ BoardSession::BoardSession(Kelv_Main& state, QString folder, QObject* parent)
     connect(&m_settingsKeeper, &SettingsKeeper::communicationChanged, this, [this] {
         if (isRunning() && !m_attached)
             applyCommunication();
+    });
+    // Every change, from whichever door, is held to the check the next start makes.
+    m_settingsKeeper.setCheck([this](const Settings_Record& record) {
+        return startFaultTexts(record, m_folder, !m_device.isEmpty(), QDate::currentDate(),
+                               m_ownFiles);
     });
     m_refreshTimer.setInterval(RefreshInterval);
     connect(&m_refreshTimer, &QTimer::timeout, this, &BoardSession::refreshTick);
@@ -69,7 +75,12 @@ Outcome<QueuedEntry> BoardSession::writeEntry(int box, const QString& text,
     const std::optional<quint64> id = queueWrite(checked->word, checked->value, timeout);
     if (!id)
         return failure(QStringLiteral("the write queue is full; try again"));
-    return QueuedEntry{*id, checked->word, checked->value};
+    // What the box will show once a block holds the value: the board keeps it rounded
+    // (times in two-second ticks), so the writer is told what it will see, not what it typed.
+    Words after = m_state.registers.Reg_Words;
+    after[std::size_t(checked->word)] = checked->value;
+    return QueuedEntry{*id, checked->word, checked->value,
+                       inputTexts(after, units)[std::size_t(box)]};
 }
 
 std::optional<quint64> BoardSession::queueWrite(int word, qint32 value,

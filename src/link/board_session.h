@@ -13,6 +13,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 #include <memory>
 #include <optional>
@@ -27,6 +28,7 @@ struct QueuedEntry
     quint64 id = 0;
     int word = 0;
     qint32 value = 0;
+    QString shown; // the box's text once a block shows the value
 };
 
 class BoardSession : public QObject
@@ -41,6 +43,10 @@ public:
     // Open this device instead of the one the settings' port number names (a recorder
     // told its device on the command line). Takes effect at start() or applyCommunication().
     void setDevice(const QString& device) { m_device = device; }
+    // Names of further files of the program in the folder (the metrics file, the socket),
+    // which a log file name must never name.
+    void setOwnFiles(const QStringList& names) { m_ownFiles = names; }
+    const QStringList& ownFiles() const { return m_ownFiles; }
 
     // The start-up sequence: link flags cleared, name tables built, Settings.txt loaded,
     // the line opened (or waited for, when its device is not there yet) with the stall
@@ -125,6 +131,7 @@ private:
     Kelv_Main& m_state;
     QString m_folder;
     QString m_device;
+    QStringList m_ownFiles;
     SettingsKeeper m_settingsKeeper;
     BoardLink m_link;
     WriteQueue m_writes;

@@ -103,6 +103,16 @@ void LinkProtocol::queueReset()
     queueFrame(ResetFrame);
 }
 
+bool LinkProtocol::withdrawFrame()
+{
+    if (!m_flags.Write_Pending)
+        return true;
+    if (!m_flags.Read_Active && m_flags.Rx_Count == 1)
+        return false; // "W" went out: the board waits for the frame
+    m_flags.Write_Pending = false;
+    return true;
+}
+
 void LinkProtocol::queueFrame(const std::array<quint8, 4>& frame)
 {
     m_flags.Tx_Frame = frame;

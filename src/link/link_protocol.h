@@ -116,6 +116,11 @@ public:
     void queueReset();
     // Queues `frame` as it stands, replacing any frame still waiting.
     void queueFrame(const std::array<quint8, 4>& frame);
+    // Takes back the queued frame, so that the next poll is answered with a read. Refused
+    // (false, the frame stays) once "W" has answered a poll: the board then waits for the
+    // frame's four bytes, and whatever came next would be taken as them. True when no
+    // frame was queued.
+    bool withdrawFrame();
 
     const LinkFlags& flags() const { return m_flags; }
     // How many bytes of a block are still on their way: after "R" the "B" and the 40 data

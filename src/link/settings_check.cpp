@@ -2,6 +2,8 @@
 
 #include "core/event_names.h"
 #include "core/field_names.h"
+#include "core/printable_text.h"
+#include "history/log_files.h"
 #include "link/port_naming.h"
 #include "link/serial_port.h"
 #include "logging/log_recorder.h"
@@ -26,7 +28,7 @@ QString looseText(const LooseValue& value)
         return QStringLiteral("empty");
     if (value.isNumber())
         return plainNumberText(value.toNumber());
-    return QLatin1Char('"') + value.toText() + QLatin1Char('"');
+    return QLatin1Char('"') + printableText(value.toText()) + QLatin1Char('"');
 }
 
 // A name of `names` equal to `name` but for case: what the operator most likely meant.
@@ -48,7 +50,8 @@ QString unknownName(const QString& what, const LooseValue& value, const auto& na
     return text;
 }
 
-void checkLogging(const Settings_Record& settings, const QDate& today, StartSettingsCheck& check)
+void checkLogging(const Settings_Record& settings, const QDate& today, const QStringList& ownFiles,
+                  StartSettingsCheck& check)
 {
     FieldNameTable fields;
     Init_Field_Names(fields);
@@ -56,10 +59,18 @@ void checkLogging(const Settings_Record& settings, const QDate& today, StartSett
     Init_Event_Names(events);
 
     const QString pattern = settings.Log_NameFormat.toText();
-    if (const Outcome<QString> name = logFileName(pattern, today); !name)
+    Outcome<QString> name = logFileName(pattern, today);
+    // Another file of the program is refused whether today's name or some other day's
+    // would hit it.
+    for (const QString& own : ownFiles) {
+        if (name &&
+            (name->compare(own, Qt::CaseInsensitive) == 0 || logDateFromFileName(pattern, own)))
+            name = failure(QStringLiteral("it names the program's own file %1").arg(own));
+    }
+    if (!name)
         check.faults.append({NameFormatLine, QStringLiteral("the log file-name format \"%1\" "
                                                             "makes no usable file name: %2")
-                                                 .arg(pattern, name.reason())});
+                                                 .arg(printableText(pattern), name.reason())});
 
     int logged = 0;
     bool listEnded = false;
@@ -103,7 +114,8 @@ void checkLogging(const Settings_Record& settings, const QDate& today, StartSett
 } // namespace
 
 StartSettingsCheck checkStartSettings(const Settings_Record& settings, const QString& folder,
-                                      bool deviceGiven, const QDate& today)
+                                      bool deviceGiven, const QDate& today,
+                                      const QStringList& ownFiles)
 {
     StartSettingsCheck check;
     if (!deviceGiven && portDeviceName(settings.Comm_Port, folder).isEmpty())
@@ -116,7 +128,7 @@ StartSettingsCheck checkStartSettings(const Settings_Record& settings, const QSt
 
     const LooseValue& active = settings.Log_Active;
     if (active.equalsNumber(1))
-        checkLogging(settings, today, check);
+        checkLogging(settings, today, ownFiles, check);
     else if (active.isUnset() || active.equalsNumber(0))
         check.notes.append({LogActiveLine, QStringLiteral("logging is off: no log line is "
                                                           "written")});
@@ -127,6 +139,29 @@ StartSettingsCheck checkStartSettings(const Settings_Record& settings, const QSt
     std::sort(check.faults.begin(), check.faults.end(),
               [](const SettingsFinding& a, const SettingsFinding& b) { return a.line < b.line; });
     return check;
+}
+
+std::optional<QString> idleLoggingReason(const Settings_Record& settings)
+{
+    if (!settings.Log_Active.equalsNumber(1))
+        return std::nullopt;
+    StartSettingsCheck check;
+    checkLogging(settings, QDate::currentDate(), {}, check);
+    for (const SettingsFinding& note : check.notes) {
+        if (note.line == EventLine || note.line == FirstFieldLine)
+            return note.text;
+    }
+    return std::nullopt;
+}
+
+QStringList startFaultTexts(const Settings_Record& settings, const QString& folder,
+                            bool deviceGiven, const QDate& today, const QStringList& ownFiles)
+{
+    QStringList texts;
+    for (const SettingsFinding& fault :
+         checkStartSettings(settings, folder, deviceGiven, today, ownFiles).faults)
+        texts.append(findingText(fault));
+    return texts;
 }
 
 QString findingText(const SettingsFinding& finding)

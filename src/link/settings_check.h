@@ -10,6 +10,8 @@
 #include <QDate>
 #include <QList>
 #include <QString>
+#include <QStringList>
+#include <optional>
 
 namespace kelvaro {
 
@@ -30,9 +32,22 @@ struct StartSettingsCheck
 };
 
 // Checks `settings` for a start in `folder` on `today`. With `deviceGiven` the port is a
-// device named directly and the port number is not used.
+// device named directly and the port number is not used. `ownFiles` names further files
+// of the program in the folder (the metrics file, the socket) that the log must not be
+// written into; Settings.txt and Parameters.txt are always refused.
 StartSettingsCheck checkStartSettings(const Settings_Record& settings, const QString& folder,
-                                      bool deviceGiven, const QDate& today);
+                                      bool deviceGiven, const QDate& today,
+                                      const QStringList& ownFiles = {});
+
+// The faults of checkStartSettings as the operator reads them (findingText), for a change
+// to be refused with the same words the next start would use.
+QStringList startFaultTexts(const Settings_Record& settings, const QString& folder,
+                            bool deviceGiven, const QDate& today, const QStringList& ownFiles = {});
+
+// Why logging that is switched on writes no line at all, or lines with no value (only the
+// date and the time); none while it is off or writes values. The same words as the notes
+// of the start check.
+std::optional<QString> idleLoggingReason(const Settings_Record& settings);
 
 // "Settings.txt line 3: baud rate 0 is not usable"
 QString findingText(const SettingsFinding& finding);

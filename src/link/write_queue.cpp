@@ -43,12 +43,14 @@ void WriteQueue::loadNext()
 void WriteQueue::onFrameSent()
 {
     if (m_loaded) {
-        const quint64 id = m_loaded->id;
-        if (id != 0) // 0: its writer was already told it timed out
-            m_sent.push_back(*m_loaded);
+        const QueuedWrite sent = *m_loaded;
         m_loaded.reset();
-        if (id != 0)
-            Q_EMIT writeChanged(id, WriteState::Sent);
+        if (sent.late) {
+            Q_EMIT writeChanged(sent.id, WriteState::SentLate);
+        } else {
+            m_sent.push_back(sent);
+            Q_EMIT writeChanged(sent.id, WriteState::Sent);
+        }
     }
     // The next frame waits for the next poll: one frame per poll.
     loadNext();
@@ -86,13 +88,18 @@ void WriteQueue::checkDeadlines()
     };
     expire(m_sent);
     expire(m_waiting);
-    // The loaded frame stays with the link, which keeps it across a reconnect as the
-    // operator asked for it; only its writer is told that no block confirmed it in time.
+    // The loaded frame is taken back from the line, so it never goes out after its writer
+    // was told it failed. Only when the board already waits for it does it stay, and its
+    // writer hears that it was sent late when it goes.
     if (m_loaded && m_loaded->deadline <= now) {
-        const quint64 id = m_loaded->id;
-        m_loaded->deadline = std::chrono::steady_clock::time_point::max();
-        m_loaded->id = 0;
-        Q_EMIT writeChanged(id, WriteState::NotConfirmed);
+        if (m_link.withdrawFrame()) {
+            const quint64 id = m_loaded->id;
+            m_loaded.reset();
+            Q_EMIT writeChanged(id, WriteState::NotConfirmed);
+            loadNext();
+        } else {
+            m_loaded->late = true;
+        }
     }
     if (m_sent.empty() && m_waiting.empty() && !m_loaded)
         m_deadlineTimer.stop();

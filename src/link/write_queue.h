@@ -1,8 +1,11 @@
 #pragma once
 // The session's one queue of frames for the board. Every writer (the window's entry boxes
-// and reset button, the service's clients) hands its frame here; frames go out in the
-// order they came, one per poll, and each is followed until a later complete block shows
-// its value (confirmed) or its time-out passes (not confirmed).
+// and reset button, the service's clients, MQTT) hands its frame here; frames go out in
+// the order they came, one per poll, and each is followed until a later complete block
+// shows its value (confirmed) or its time-out passes (not confirmed). A frame whose
+// time-out passed is never sent afterwards: it is taken back from the line, or, when the
+// board was already told a frame comes and waits for it, it goes and is reported as
+// sent late, never as a plain success.
 
 #include "core/register_image.h"
 
@@ -22,9 +25,12 @@ using Frame = std::array<quint8, 4>;
 
 enum class WriteState
 {
-    Sent,        // the frame went out at the board's poll
-    Confirmed,   // a later block shows the value (for the reset frame: a later block came)
-    NotConfirmed // the time-out passed first
+    Sent,         // the frame went out at the board's poll
+    Confirmed,    // a later block shows the value (for the reset frame: a later block came)
+    NotConfirmed, // the time-out passed first; the frame was not sent, or was and no block
+                  // showed its value
+    SentLate      // the time-out passed while the frame was already on its way to the board
+                  // (the board had been answered "W"); it went out after the time-out
 };
 
 struct QueuedWrite
@@ -34,6 +40,7 @@ struct QueuedWrite
     int word = -1; // the word a block must show `value` in; -1 for the reset frame
     qint32 value = 0;
     std::chrono::steady_clock::time_point deadline;
+    bool late = false; // its time-out passed while the board waited for it
 };
 
 class WriteQueue : public QObject

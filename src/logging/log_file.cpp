@@ -3,6 +3,8 @@
 #include "logging/log_file.h"
 
 #include "logging/log_recorder.h"
+#include "store/parameter_file.h"
+#include "store/settings_file.h"
 
 #include <QDir>
 #include <QFile>
@@ -300,6 +302,12 @@ Outcome<QString> logFileName(const QString& pattern, const QDate& date)
     const QString name = stem + LogSuffix;
     if (const std::optional<QString> problem = fileNameProblem(name))
         return failure(*problem);
+    // Appending log lines to the settings or the parameters would corrupt them. Compared
+    // without case, since the folder may be on a file system that ignores it.
+    for (const QString& own : {SettingsFileName, ParametersFileName}) {
+        if (name.compare(own, Qt::CaseInsensitive) == 0)
+            return failure(QStringLiteral("it names the program's own file %1").arg(own));
+    }
     return name;
 }
 

@@ -120,6 +120,18 @@ QByteArray metricsExposition(const BoardMetrics& metrics, const QString& boardFo
                "Times the serial port was opened again after its device went away.");
     out.sample("kelvaro_line_reopens_total", QByteArray::number(metrics.reopenCount));
 
+    // Only while logging is on, as the last write's time only once there is one: a series
+    // that is absent while there is no log to watch is what absent() is for.
+    if (metrics.logActive) {
+        out.family("kelvaro_log_failing", "gauge",
+                   "1 while the due log lines cannot be written to the daily log file.");
+        out.sample("kelvaro_log_failing", metrics.logFailing ? "1" : "0");
+        out.family("kelvaro_log_idle", "gauge",
+                   "1 while logging is on but its choices write no line, or lines without a "
+                   "value.");
+        out.sample("kelvaro_log_idle", metrics.logIdle ? "1" : "0");
+    }
+
     if (metrics.lastLogWriteUnix) {
         out.family("kelvaro_last_log_write_timestamp_seconds", "gauge",
                    "Unix time of the last line written to the daily log file.");

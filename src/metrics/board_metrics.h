@@ -21,6 +21,9 @@ struct BoardMetrics
     qint64 silentSeconds = 0;               // since the last byte from the board
     quint64 reopenCount = 0;                // times the port was opened again after it went away
     std::optional<qint64> lastLogWriteUnix; // none until a log line has been written
+    bool logActive = false;  // logging is switched on; the two below are published only then
+    bool logFailing = false; // the last due line could not be written
+    bool logIdle = false;    // on, but its choices write no line or lines without a value
 };
 
 // Every metric is named kelvaro_..., carries HELP and TYPE lines and the label

@@ -36,6 +36,8 @@ public:
     static constexpr std::chrono::seconds TakeOverAfter{20};
 
     explicit AttachedBoard(BoardSession& session, QObject* parent = nullptr);
+    // Another wait than TakeOverAfter (tests).
+    void setTakeOverAfter(std::chrono::milliseconds wait) { m_takeOver.setInterval(wait); }
     ~AttachedBoard() override;
 
     // Works through the service on `path` from now on: the session's line stays closed

@@ -42,7 +42,7 @@ QJsonObject stateMessage(const BoardSession& session, bool fahrenheit, const QLo
     QJsonObject log{{QStringLiteral("active"), state.settings.Log_Active.equalsNumber(1)},
                     {QStringLiteral("failure"), session.logFailure()}};
     if (const auto written = session.lastLogWrite())
-        log.insert(QStringLiteral("lastWrite"), written->toString(Qt::ISODate));
+        log.insert(QStringLiteral("lastWrite"), written->toUTC().toString(Qt::ISODate));
     return {
         {QStringLiteral("type"), QStringLiteral("state")},
         {QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},

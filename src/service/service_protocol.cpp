@@ -212,6 +212,12 @@ std::optional<int> entryBoxNamed(const QJsonValue& box)
     return std::nullopt;
 }
 
+QJsonValue readableRequestId(QByteArrayView line)
+{
+    const QJsonValue id = QJsonDocument::fromJson(line.toByteArray()).object().value(u"id");
+    return id.isDouble() || id.isString() ? id : QJsonValue();
+}
+
 Outcome<Request> parseRequest(QByteArrayView line)
 {
     QJsonParseError error{};

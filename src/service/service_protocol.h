@@ -78,6 +78,9 @@ struct Request
 
 // Reads one request line. A refusal says what is wrong with it, for the client.
 Outcome<Request> parseRequest(QByteArrayView line);
+// The "id" of a request line that parseRequest refused, when it could be read (a JSON
+// object whose "id" is a number or a text), so that the error answer names the request.
+QJsonValue readableRequestId(QByteArrayView line);
 
 // The entry box a "set" names: its index 0-9, or its caption as the window shows it
 // (with or without the colon, case ignored).

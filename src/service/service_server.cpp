@@ -1,7 +1,9 @@
 #include "service/service_server.h"
 
+#include "core/printable_text.h"
 #include "core/version.h"
 #include "link/board_session.h"
+#include "link/settings_check.h"
 #include "service/live_state.h"
 #include "values/parameter_entry.h"
 
@@ -23,8 +25,6 @@ namespace {
 
 // Requests of one client handled in one turn of the event loop.
 constexpr int LinesPerTurn = 16;
-// Writes a client may have waiting in the queue at once.
-constexpr int MaxWritesPerClient = 8;
 
 // Straight to the socket while nothing waits in its buffer, as the serial port does: no
 // buffer copy and no extra turn of the event loop per client and block. Whatever the
@@ -75,6 +75,7 @@ struct ServiceServer::Client
     std::optional<bool> fahrenheit; // none: the unit of the settings
     QLocale locale = QLocale::c();
     int writesOpen = 0;
+    bool spoke = false; // sent a request line
 };
 
 ServiceServer::ServiceServer(BoardSession& session, QString programName, Journal journal,
@@ -191,6 +192,15 @@ void ServiceServer::onNewConnection()
                 onReadable(*found);
         });
         connect(socket, &QLocalSocket::disconnected, this, [this, socket] { drop(socket); });
+        QTimer::singleShot(m_idleLimit, socket, [this, socket] {
+            const auto idle = m_clients.value(socket);
+            if (!idle || idle->spoke)
+                return;
+            send(*idle, errorMessage(QStringLiteral("no request within %1 s; connection closed")
+                                         .arg(double(m_idleLimit.count()) / 1000.0)));
+            socket->flush();
+            drop(socket);
+        });
         send(*client, {{QStringLiteral("type"), QStringLiteral("hello")},
                        {QStringLiteral("protocol"), ProtocolVersion},
                        {QStringLiteral("program"), m_programName},
@@ -231,9 +241,10 @@ void ServiceServer::onReadable(Client& client)
         ++handled;
         if (line->trimmed().isEmpty())
             continue;
+        client.spoke = true;
         const Outcome<Request> request = parseRequest(*line);
         if (!request)
-            send(client, errorMessage(request.reason()));
+            send(client, errorMessage(request.reason(), readableRequestId(*line)));
         else
             handle(client, *request);
         if (!m_clients.contains(socket))
@@ -295,7 +306,8 @@ void ServiceServer::handle(Client& client, const Request& request)
                                                   .arg(MaxWritesPerClient));
         if (request.type == RequestType::Set) {
             what = QStringLiteral("%1 \"%2\"")
-                       .arg(QString::fromUtf8(entryBox(request.box).caption), request.text);
+                       .arg(QString::fromUtf8(entryBox(request.box).caption),
+                            printableText(request.text));
             if (client.writesOpen < MaxWritesPerClient) {
                 DisplayUnits units = m_session.displayUnits();
                 units.Use_Fahrenheit = request.fahrenheit.value_or(fahrenheit);
@@ -325,61 +337,135 @@ void ServiceServer::handle(Client& client, const Request& request)
         if (queued->word >= 0) {
             answer.insert(QStringLiteral("word"), queued->word);
             answer.insert(QStringLiteral("value"), queued->value);
+            answer.insert(QStringLiteral("shown"), queued->shown);
             what += QStringLiteral(" (word %1 = %2)").arg(queued->word).arg(queued->value);
             m_writeOwners[queued->id].what = what;
         }
         send(client, withId(answer, request.id));
-        m_journal(QStringLiteral("%1 write %2 queued").arg(who(client), what));
+        m_journal(QStringLiteral("%1 write %2 queued").arg(who(client), what) +
+                  (queued->shown.isEmpty()
+                       ? QString()
+                       : QStringLiteral(", to be shown as \"%1\"").arg(queued->shown)));
         return;
     }
     case RequestType::Settings:
-        send(client, withId(settingsAnswer(client, request), request.id));
+        send(client, settingsAnswer(client, request));
         return;
     }
 }
 
+namespace {
+
+QString quoted(const QString& text)
+{
+    return QLatin1Char('"') + printableText(text) + QLatin1Char('"');
+}
+
+// "what old → new" for each value that a change alters, joined by ", ".
+class ChangeText
+{
+public:
+    void add(const QString& what, const QString& before, const QString& after)
+    {
+        if (before != after)
+            m_parts.append(QStringLiteral("%1 %2 → %3").arg(what, before, after));
+    }
+    QString text() const
+    {
+        return m_parts.isEmpty() ? QStringLiteral("nothing changed")
+                                 : m_parts.join(QStringLiteral(", "));
+    }
+
+private:
+    QStringList m_parts;
+};
+
+QString loggingChangeText(const Settings_Record& before, const LoggingChoices& after)
+{
+    ChangeText change;
+    change.add(QStringLiteral("name format"), quoted(before.Log_NameFormat.toText()),
+               quoted(after.nameFormat));
+    for (int i = 0; i < LogFieldCount; ++i)
+        change.add(QStringLiteral("field %1").arg(i + 1), quoted(before.Log_Fields[i].toText()),
+                   quoted(after.fields[std::size_t(i)]));
+    change.add(QStringLiteral("event"), quoted(before.Log_Event.toText()), quoted(after.event));
+    return change.text();
+}
+
+QString communicationChangeText(const CommunicationSettings& before,
+                                const CommunicationSettings& after)
+{
+    ChangeText change;
+    change.add(QStringLiteral("port"), QString::number(before.port), QString::number(after.port));
+    change.add(QStringLiteral("baud"), QString::number(before.baud), QString::number(after.baud));
+    change.add(QStringLiteral("RTS"), QString::number(before.rts), QString::number(after.rts));
+    change.add(QStringLiteral("DTR"), QString::number(before.dtr), QString::number(after.dtr));
+    change.add(QStringLiteral("time-out"), QString::number(before.timeOut),
+               QString::number(after.timeOut));
+    return change.text();
+}
+
+} // namespace
+
 QJsonObject ServiceServer::settingsAnswer(Client& client, const Request& request)
 {
     SettingsKeeper& keeper = m_session.settingsKeeper();
+    const Settings_Record& before = m_session.state().settings;
     const SettingsChange& change = request.settings;
     SettingsOutcome outcome;
     QString what;
+    QString changed; // old → new of each value the change alters
+    const auto onOff = [](bool on) { return on ? QStringLiteral("on") : QStringLiteral("off"); };
     if (change.communication) {
-        const CommunicationSettings& c = *change.communication;
-        what = QStringLiteral("communication (port %1, %2 baud, RTS %3, DTR %4, time-out %5 s)")
-                   .arg(c.port)
-                   .arg(c.baud)
-                   .arg(c.rts ? 1 : 0)
-                   .arg(c.dtr ? 1 : 0)
-                   .arg(c.timeOut);
-        outcome = keeper.setCommunication(c);
+        what = QStringLiteral("communication");
+        changed =
+            communicationChangeText(SettingsKeeper::communication(before), *change.communication);
+        outcome = keeper.setCommunication(*change.communication);
     } else if (change.logging) {
         what = QStringLiteral("logging choices");
+        changed = loggingChangeText(before, *change.logging);
         outcome = keeper.setLogging(*change.logging);
     } else if (change.logActive) {
-        what = *change.logActive ? QStringLiteral("logging on") : QStringLiteral("logging off");
+        what = QStringLiteral("logging ") + onOff(*change.logActive);
+        ChangeText text;
+        text.add(QStringLiteral("logging"), onOff(before.Log_Active.equalsNumber(1)),
+                 onOff(*change.logActive));
+        changed = text.text();
         outcome = keeper.setLogActive(LooseValue::number(*change.logActive ? 1 : 0));
         if (outcome.applied() && !*change.logActive)
             m_session.endLogFailureEpisode();
     } else if (change.fahrenheit) {
-        what = *change.fahrenheit ? QStringLiteral("display unit \u00B0F")
-                                  : QStringLiteral("display unit \u00B0C");
+        const auto unit = [](bool f) {
+            return f ? QStringLiteral("\u00B0F") : QStringLiteral("\u00B0C");
+        };
+        what = QStringLiteral("display unit ") + unit(*change.fahrenheit);
+        ChangeText text;
+        text.add(QStringLiteral("unit"), unit(before.Use_Fahrenheit), unit(*change.fahrenheit));
+        changed = text.text();
         outcome = keeper.setFahrenheit(*change.fahrenheit);
     } else if (change.showDirect) {
-        what = *change.showDirect == 1 ? QStringLiteral("raw registers shown")
-                                       : QStringLiteral("raw registers hidden");
+        const auto shown = [](qint16 v) {
+            return v == 1 ? QStringLiteral("shown") : QStringLiteral("hidden");
+        };
+        what = QStringLiteral("raw registers ") + shown(*change.showDirect);
+        ChangeText text;
+        text.add(QStringLiteral("raw registers"), shown(before.Show_Direct),
+                 shown(*change.showDirect));
+        changed = text.text();
         outcome = keeper.setShowDirect(*change.showDirect);
     }
-    m_journal(
-        QStringLiteral("%1 settings: %2: %3").arg(who(client), what, settingsResult(outcome)) +
-        (outcome.message.isEmpty()
-             ? QString()
-             : QStringLiteral(" (%1)").arg(outcome.message.section(u'\n', 0, 0))));
+    QString line =
+        QStringLiteral("%1 settings: %2: %3").arg(who(client), what, settingsResult(outcome));
+    if (!outcome.message.isEmpty())
+        line += QStringLiteral(" (%1)").arg(printableText(outcome.message.section(u'\n', 0, 0)));
+    if (outcome.applied() && !changed.isEmpty())
+        line += QStringLiteral("; ") + changed;
+    m_journal(line);
     QJsonObject answer{{QStringLiteral("type"), QStringLiteral("settings")},
                        {QStringLiteral("result"), settingsResult(outcome)}};
     if (!outcome.message.isEmpty())
         answer.insert(QStringLiteral("message"), outcome.message);
-    return answer;
+    return withId(answer, request.id);
 }
 
 void ServiceServer::onBlock()
@@ -429,9 +515,26 @@ void ServiceServer::onWriteChanged(quint64 id, WriteState state)
     if (found == m_writeOwners.end())
         return; // a write of the window or of another part of this process
     const WriteOwner owner = *found;
-    const QString stateName = state == WriteState::Sent        ? QStringLiteral("sent")
-                              : state == WriteState::Confirmed ? QStringLiteral("confirmed")
-                                                               : QStringLiteral("not-confirmed");
+    QString stateName;
+    QString reason;
+    switch (state) {
+    case WriteState::Sent:
+        stateName = QStringLiteral("sent");
+        break;
+    case WriteState::Confirmed:
+        stateName = QStringLiteral("confirmed");
+        break;
+    case WriteState::NotConfirmed:
+        stateName = QStringLiteral("not-confirmed");
+        reason = QStringLiteral("no block from the board showed the value in time");
+        break;
+    case WriteState::SentLate:
+        stateName = QStringLiteral("sent-late");
+        reason = QStringLiteral("the time-out passed while the board was already waiting for "
+                                "the frame; it was sent after the time-out and is not "
+                                "followed");
+        break;
+    }
     if (state != WriteState::Sent) {
         m_writeOwners.erase(found);
         m_journal(QStringLiteral("write %1 %2").arg(owner.what, stateName));
@@ -444,9 +547,8 @@ void ServiceServer::onWriteChanged(quint64 id, WriteState state)
     QJsonObject message{{QStringLiteral("type"), QStringLiteral("write")},
                         {QStringLiteral("state"), stateName},
                         {QStringLiteral("write"), qint64(id)}};
-    if (state == WriteState::NotConfirmed)
-        message.insert(QStringLiteral("reason"),
-                       QStringLiteral("no block from the board showed the value in time"));
+    if (!reason.isEmpty())
+        message.insert(QStringLiteral("reason"), reason);
     send(*client, withId(message, owner.requestId));
 }
 
@@ -471,7 +573,12 @@ QJsonObject ServiceServer::statusMessage() const
                     {QStringLiteral("folder"), m_session.folder()},
                     {QStringLiteral("failure"), m_session.logFailure()}};
     if (const auto written = m_session.lastLogWrite())
-        log.insert(QStringLiteral("lastWrite"), written->toString(Qt::ISODate));
+        log.insert(QStringLiteral("lastWrite"), written->toUTC().toString(Qt::ISODate));
+    // Logging that is on but writes nothing of use says so, as the start would have.
+    const std::optional<QString> idle = idleLoggingReason(state.settings);
+    log.insert(QStringLiteral("idle"), idle.value_or(QString()));
+    log.insert(QStringLiteral("writing"), state.settings.Log_Active.equalsNumber(1) && !idle &&
+                                              m_session.logFailure().isEmpty());
     return {
         {QStringLiteral("type"), QStringLiteral("status")},
         {QStringLiteral("program"), m_programName},

@@ -15,6 +15,7 @@
 #include <QLocale>
 #include <QObject>
 #include <QString>
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -35,6 +36,11 @@ public:
     static constexpr int MaxClients = 16;
     // A client that lets more than this wait unread is dropped.
     static constexpr qint64 MaxUnread = 1024 * 1024;
+    // Writes a client may have under way (waiting or sent, not yet confirmed) at once.
+    static constexpr int MaxWritesPerClient = 8;
+    // A connection that sends no request within this time is closed, so that idle
+    // connections cannot hold every slot.
+    static constexpr std::chrono::seconds DefaultIdleLimit{30};
 
     ServiceServer(BoardSession& session, QString programName, Journal journal,
                   QObject* parent = nullptr);
@@ -47,6 +53,7 @@ public:
     // Stops listening, ends every connection and removes the socket file.
     void close();
     int clientCount() const { return int(m_clients.size()); }
+    void setIdleLimit(std::chrono::milliseconds limit) { m_idleLimit = limit; }
     QString path() const { return m_path; }
 
 private:
@@ -80,6 +87,7 @@ private:
     QHash<quint64, WriteOwner> m_writeOwners;
     quint64 m_blocks = 0;
     int m_nextClientNumber = 1;
+    std::chrono::milliseconds m_idleLimit = DefaultIdleLimit;
 };
 
 } // namespace kelvaro::service

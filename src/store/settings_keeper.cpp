@@ -61,6 +61,17 @@ SettingsOutcome SettingsKeeper::change(const std::function<void(Settings_Record&
                         .arg(problem.reason)};
     }
 
+    if (m_check) {
+        const QStringList before = m_check(m_record);
+        for (const QString& fault : m_check(next)) {
+            if (!before.contains(fault))
+                return {SettingsOutcome::Kind::Refused,
+                        QStringLiteral("%1\nNothing was changed: correct the value and try "
+                                       "again.")
+                            .arg(fault)};
+        }
+    }
+
     SettingsOutcome outcome;
     if (m_forward && save == Save::Now) {
         outcome = m_forward(m_record, next);

@@ -8,6 +8,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <array>
 #include <functional>
 
@@ -107,6 +108,12 @@ public:
     using Forward =
         std::function<SettingsOutcome(const Settings_Record& before, const Settings_Record& after)>;
     void setForward(Forward forward) { m_forward = std::move(forward); }
+    // The check a start makes of the settings: the faults it finds in a record, each in the
+    // words the start would refuse it with. A change that brings a fault the record does not
+    // hold yet is refused with those words and changes nothing, so that no door to the
+    // settings can save what would keep the next start from working.
+    using Check = std::function<QStringList(const Settings_Record& record)>;
+    void setCheck(Check check) { m_check = std::move(check); }
     // Takes the record the keeper of Settings.txt holds now, without saving it.
     void adopt(const Settings_Record& record);
 
@@ -130,6 +137,7 @@ private:
     Settings_Record& m_record;
     QString m_folder;
     Forward m_forward;
+    Check m_check;
 };
 
 } // namespace kelvaro

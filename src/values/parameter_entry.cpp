@@ -47,7 +47,9 @@ QString accepted(const EntryBox& box, const DisplayUnits& units)
                 .arg(units.calibration);
         return QStringLiteral("a relay time as minutes:seconds from 0:00 to 59:59");
     case EntryKind::OperationModes:
-        return QStringLiteral("a whole number from 0 to 32767");
+        // The box has always taken a fraction and rounded it (half to even); say so.
+        return QStringLiteral("a number from 0 to 32767 (a fraction is rounded to a whole "
+                              "number)");
     }
     return {};
 }

@@ -278,6 +278,9 @@ void TestE2eRecorder::badStart_refusedWithTheReasonAndNothingChanged_data()
     QTest::newRow("metrics is a folder")
         << startSettingsWith() << device + QStringList{u"--metrics"_s, u"DIR"_s} << 2
         << u"it is a folder"_s;
+    QTest::newRow("metrics is a symbolic link")
+        << startSettingsWith() << device + QStringList{u"--metrics"_s, u"LINK"_s} << 2
+        << u"it is a symbolic link"_s;
     QTest::newRow("metrics in a missing folder")
         << startSettingsWith() << device + QStringList{u"--metrics"_s, u"DIR/none/x.prom"_s} << 2
         << u"does not exist"_s;
@@ -308,8 +311,13 @@ void TestE2eRecorder::badStart_refusedWithTheReasonAndNothingChanged()
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(log);
     }
+    // LINK: a link to a file that is not there yet, which the recorder must not create.
+    const QString linkTarget = dir.filePath(u"target.prom"_s);
+    QVERIFY(QFile::link(linkTarget, dir.filePath(u"board.prom"_s)));
     for (QString& option : options)
-        option.replace(u"DIR"_s, dir.path()).replace(u"LOG"_s, logPath);
+        option.replace(u"DIR"_s, dir.path())
+            .replace(u"LOG"_s, logPath)
+            .replace(u"LINK"_s, dir.filePath(u"board.prom"_s));
 
     Recorder recorder;
     QVERIFY(recorder.start(dir.path(), options));
@@ -318,6 +326,7 @@ void TestE2eRecorder::badStart_refusedWithTheReasonAndNothingChanged()
     QVERIFY2(recorder.journal().constLast().contains(u"not started: "_s),
              qPrintable(recorder.journalText()));
     QCOMPARE(fileBytes(logPath), log);
+    QVERIFY(!QFileInfo::exists(linkTarget));
     const QFileInfo after(settingsPath);
     if (settings == "fifo")
         QVERIFY(!after.isFile() && !after.isDir() && after.exists());

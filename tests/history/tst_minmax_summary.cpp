@@ -146,6 +146,35 @@ private Q_SLOTS:
         QVERIFY(!columns[2].joined);
         QVERIFY(columns[3].joined);
     }
+
+    // A column that holds a missing sample among real ones shows the real ones only: no
+    // dip to 0 or to the missing marker, whether folded from samples or from the summary.
+    void missingSampleInAColumn_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("width");
+        QTest::newRow("four samples a column") << 12 << 3;
+        QTest::newRow("a thousand samples a column") << 4096 << 4;
+    }
+    void missingSampleInAColumn()
+    {
+        QFETCH(int, count);
+        QFETCH(int, width);
+        Samples s;
+        for (int i = 0; i < count; ++i) {
+            s.times.push_back(i * 1000);
+            s.values.push_back(i % 4 == 1 ? MissingValue : 2000 + i % 50);
+        }
+        const MinMaxSummary summary = summaryOf(s);
+        const std::vector<ChartColumn> columns =
+            foldColumns(summary, s, 0, count, 0, qint64(count) * 1000, width, 100000);
+        QVERIFY(!columns.empty());
+        for (const ChartColumn& c : columns) {
+            QVERIFY(c.column >= -1 && c.column <= width);
+            QVERIFY2(c.min >= 2000 && c.max <= 2049, qPrintable(QString::number(c.min)));
+            QVERIFY(c.first >= 2000 && c.last >= 2000);
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(TestMinMaxSummary)

@@ -12,6 +12,7 @@
 
 using namespace kelvaro;
 using kelvaro::test::BoardLine;
+using namespace std::chrono_literals;
 
 Q_DECLARE_METATYPE(kelvaro::WriteState)
 
@@ -88,6 +89,8 @@ private Q_SLOTS:
     void confirmation_data();
     void confirmation();
     void fullQueue_refusesAndQueuesNothing();
+    void timedOut_neverSentAfterwards_data();
+    void timedOut_neverSentAfterwards();
 };
 
 void TestWriteQueue::twoWriters_framesInOrderOnePerPoll()
@@ -140,6 +143,42 @@ void TestWriteQueue::fullQueue_refusesAndQueuesNothing()
         QVERIFY(b.queue.enqueue(parameterFrame(12, int(k)), 12, int(k)));
     QVERIFY(!b.queue.enqueue(parameterFrame(12, 99), 12, 99));
     QCOMPARE(b.queue.waiting(), WriteQueue::Capacity + 1);
+}
+
+void TestWriteQueue::timedOut_neverSentAfterwards_data()
+{
+    QTest::addColumn<bool>("pollFirst"); // the board answered "W" before the time-out
+    QTest::newRow("silent board: both taken back") << false;
+    QTest::newRow("board waiting for the frame: sent late, the other taken back") << true;
+}
+
+// A write whose writer was told it timed out never reaches the board afterwards; the one
+// frame the board was already waiting for goes, and is reported as sent late.
+void TestWriteQueue::timedOut_neverSentAfterwards()
+{
+    QFETCH(bool, pollFirst);
+    Bench b;
+    QVERIFY(b.open());
+    const auto loaded = b.queue.enqueue(parameterFrame(11, 2150), 11, 2150, 300ms);
+    const auto behind = b.queue.enqueue(parameterFrame(12, 100), 12, 100, 300ms);
+    QVERIFY(loaded && behind);
+    if (pollFirst)
+        QCOMPARE(b.exchange("Q", 1), QByteArray("W"));
+    QTest::qWait(700);
+    using Told = QList<QPair<quint64, WriteState>>;
+    if (pollFirst) {
+        QCOMPARE(b.told(), (Told{{*behind, WriteState::NotConfirmed}}));
+        QCOMPARE(b.exchange("S", 4), frameBytes(parameterFrame(11, 2150)));
+        QTRY_COMPARE(b.told().size(), 2);
+        QCOMPARE(b.told().constLast(), (QPair<quint64, WriteState>{*loaded, WriteState::SentLate}));
+    } else {
+        QCOMPARE(b.told(),
+                 (Told{{*behind, WriteState::NotConfirmed}, {*loaded, WriteState::NotConfirmed}}));
+    }
+    // The board polls again: a read, nothing more of either write.
+    QCOMPARE(b.exchange("Q", 1), QByteArray("R"));
+    QCOMPARE(b.queue.waiting(), std::size_t(0));
+    QCOMPARE(b.queue.unconfirmed(), std::size_t(0));
 }
 
 QTEST_GUILESS_MAIN(TestWriteQueue)

@@ -57,6 +57,8 @@ private Q_SLOTS:
     void labelValue_escaped();
     void folderLabel_escapedInEverySample();
     void everySample_hasItsHelpAndTypeFirst_andTheTextEndsWithALineFeed();
+    void logging_failingAndIdleOnlyWhileOn_data();
+    void logging_failingAndIdleOnlyWhileOn();
 };
 
 void TestBoardMetrics::initTestCase()
@@ -291,6 +293,37 @@ void TestBoardMetrics::everySample_hasItsHelpAndTypeFirst_andTheTextEndsWithALin
         }
     }
     QCOMPARE(declared.size(), 10);
+}
+
+void TestBoardMetrics::logging_failingAndIdleOnlyWhileOn_data()
+{
+    QTest::addColumn<bool>("active");
+    QTest::addColumn<bool>("failing");
+    QTest::addColumn<bool>("idle");
+    QTest::addColumn<QByteArray>("shown"); // the two samples' values, or none
+    QTest::newRow("off") << false << true << true << QByteArray();
+    QTest::newRow("on, writing") << true << false << false << QByteArray("0 0");
+    QTest::newRow("on, failing") << true << true << false << QByteArray("1 0");
+    QTest::newRow("on, nothing of use") << true << false << true << QByteArray("0 1");
+}
+
+void TestBoardMetrics::logging_failingAndIdleOnlyWhileOn()
+{
+    QFETCH(bool, active);
+    QFETCH(bool, failing);
+    QFETCH(bool, idle);
+    QFETCH(QByteArray, shown);
+    BoardMetrics m = typicalBoard();
+    m.logActive = active;
+    m.logFailing = failing;
+    m.logIdle = idle;
+    const QByteArray text = metricsExposition(m, Folder);
+    QByteArrayList values;
+    for (const QByteArray& line : text.split('\n')) {
+        if (line.startsWith("kelvaro_log_failing{") || line.startsWith("kelvaro_log_idle{"))
+            values.append(line.mid(line.lastIndexOf(' ') + 1));
+    }
+    QCOMPARE(values.join(' '), shown);
 }
 
 QTEST_GUILESS_MAIN(TestBoardMetrics)

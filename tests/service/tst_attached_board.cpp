@@ -9,6 +9,7 @@
 
 #include <QTemporaryDir>
 #include <QTest>
+#include <memory>
 
 using namespace kelvaro;
 using namespace kelvaro::service;
@@ -52,6 +53,8 @@ class TestAttachedBoard : public QObject
 private Q_SLOTS:
     void settingsChange_data();
     void settingsChange();
+    void refusedByTheRecorder_windowGoesBackAndSaysWhy();
+    void recorderGone_windowTakesTheLineBackAfterItsWait();
 };
 
 void TestAttachedBoard::settingsChange_data()
@@ -111,6 +114,78 @@ void TestAttachedBoard::settingsChange()
     QCOMPARE(windowState.settings, expected);
     QCOMPARE(recorderState.settings.Acrobat_Path, before.Acrobat_Path);
     QCOMPARE(recorderState.settings.Timer_CalValue, before.Timer_CalValue);
+}
+
+// The window's own check passes a name the recorder keeps for another of its files; the
+// recorder refuses it, and the window shows the recorder's choices again with its words.
+void TestAttachedBoard::refusedByTheRecorder_windowGoesBackAndSaysWhy()
+{
+    QTemporaryDir recorderFolder;
+    QTemporaryDir windowFolder;
+    QVERIFY(recorderFolder.isValid() && windowFolder.isValid());
+    Kelv_Main recorderState;
+    recorderState.settings.Comm_Port = 1;
+    recorderState.settings.Comm_Baud = 9600;
+    recorderState.settings.Log_Active = LooseValue::number(1);
+    recorderState.settings.Log_NameFormat = LooseValue::text(QStringLiteral("DD-MM-YYYY"));
+    for (LooseValue& field : recorderState.settings.Log_Fields)
+        field = LooseValue::text(QStringLiteral("None"));
+    recorderState.settings.Log_Event = LooseValue::text(QStringLiteral("On Counter Change"));
+    BoardSession recorder(recorderState, recorderFolder.path());
+    recorder.setOwnFiles({QStringLiteral("metrics.txt")});
+    ServiceServer server(recorder, QStringLiteral("kelvaro-recorder"), [](const QString&) {});
+    const QString socket = recorderFolder.filePath(QStringLiteral("kelvaro.sock"));
+    QVERIFY(server.listen(socket));
+
+    Kelv_Main windowState;
+    BoardSession window(windowState, windowFolder.path());
+    AttachedBoard attached(window);
+    QList<SettingsOutcome> told;
+    connect(&attached, &AttachedBoard::settingsNotSaved, this,
+            [&](const SettingsOutcome& outcome) { told.append(outcome); });
+    attached.attachTo(socket);
+    QVERIFY(QTest::qWaitFor([&] { return windowState.settings == recorderState.settings; }, 5000));
+
+    LoggingChoices choices{QStringLiteral("metrics"), {}, QStringLiteral("On Counter Change")};
+    choices.fields.fill(QStringLiteral("None"));
+    QVERIFY(window.settingsKeeper().setLogging(choices));
+    QVERIFY(QTest::qWaitFor([&] { return !told.isEmpty(); }, 5000));
+    QCOMPARE(told.constFirst().kind, SettingsOutcome::Kind::Refused);
+    QVERIFY2(told.constFirst().message.startsWith(QStringLiteral("Settings.txt line 20: ")),
+             qPrintable(told.constFirst().message));
+    QCOMPARE(windowState.settings.Log_NameFormat.toText(), QStringLiteral("DD-MM-YYYY"));
+    QCOMPARE(recorderState.settings.Log_NameFormat.toText(), QStringLiteral("DD-MM-YYYY"));
+}
+
+void TestAttachedBoard::recorderGone_windowTakesTheLineBackAfterItsWait()
+{
+    QTemporaryDir recorderFolder;
+    QTemporaryDir windowFolder;
+    QVERIFY(recorderFolder.isValid() && windowFolder.isValid());
+    Kelv_Main recorderState;
+    BoardSession recorder(recorderState, recorderFolder.path());
+    auto server = std::make_unique<ServiceServer>(recorder, QStringLiteral("kelvaro-recorder"),
+                                                  [](const QString&) {});
+    const QString socket = recorderFolder.filePath(QStringLiteral("kelvaro.sock"));
+    QVERIFY(server->listen(socket));
+
+    Kelv_Main windowState;
+    BoardSession window(windowState, windowFolder.path());
+    AttachedBoard attached(window);
+    QCOMPARE(AttachedBoard::TakeOverAfter, std::chrono::seconds(20));
+    attached.setTakeOverAfter(std::chrono::milliseconds(600));
+    int takenBack = 0;
+    connect(&attached, &AttachedBoard::lineTakenBack, this, [&] { ++takenBack; });
+    attached.attachTo(socket);
+    QVERIFY(QTest::qWaitFor([&] { return attached.isAttached(); }, 5000));
+    QVERIFY(window.isAttached());
+
+    server.reset(); // the recorder is gone
+    QVERIFY(QTest::qWaitFor([&] { return !attached.isAttached(); }, 5000));
+    QTest::qWait(200);
+    QVERIFY2(window.isAttached(), "the line is left alone for the wait");
+    QVERIFY(QTest::qWaitFor([&] { return takenBack == 1; }, 5000));
+    QVERIFY(!window.isAttached());
 }
 
 QTEST_GUILESS_MAIN(TestAttachedBoard)

@@ -89,6 +89,8 @@ void TestServiceProtocol::parseRequest_data()
         "\"timeout\" must be");
     row("time-out over an hour", R"({"type":"set","box":2,"text":"1","timeout":3601})", false,
         "\"timeout\" must be");
+    row("time-out of exactly an hour", R"({"type":"set","box":2,"text":"1","timeout":3600})", true,
+        "5 2 1 3600000");
     row("reset", R"({"type":"reset","id":"r1"})", true, "6 -1  10000");
     row("subscribe in F", R"({"type":"subscribe","unit":"f"})", true, "1 -1  10000");
     row("unit K", R"({"type":"values","unit":"K"})", false, "\"unit\" must be");
