@@ -2,8 +2,10 @@
 // writes an entry box as the window would, follows every block, or tells the service's
 // status, over the recorder's local socket. QtCore and QtNetwork only.
 //
-// Exit codes: 0 done, 1 write refused (nothing sent), 2 bad usage, 3 no service answers,
-// 4 write not confirmed in time.
+// Exit codes: 0 done, 1 write refused (nothing sent), 2 bad usage, 3 no service answers
+// (nothing, or no recorder, on the socket, or no answer in time; for set: nothing is known
+// to be queued), 4 write not confirmed in time. No command waits without a limit but watch
+// once the recorder has said hello.
 
 #include "core/version.h"
 #include "service/service_client.h"
@@ -15,7 +17,11 @@
 #include <QJsonDocument>
 #include <QLocale>
 #include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -47,6 +53,72 @@ QString plainCaption(QString caption)
     if (caption.endsWith(u':'))
         caption.chop(1);
     return caption.trimmed();
+}
+
+// The longest --timeout and --connect-timeout: an hour.
+constexpr double MaxSeconds = 3600;
+// How much longer than its --timeout set waits for the service's own not-confirmed answer.
+constexpr std::chrono::milliseconds OutcomeMargin{3000};
+
+// Seconds as --timeout and --connect-timeout take them: above 0, at most MaxSeconds.
+std::optional<double> secondsFrom(const QString& text)
+{
+    bool ok = false;
+    const double seconds = text.toDouble(&ok);
+    if (!ok || !(seconds > 0) || seconds > MaxSeconds)
+        return std::nullopt;
+    return seconds;
+}
+
+// At least a millisecond: a zero time-out would mean no limit to the client.
+std::chrono::milliseconds millisecondsOf(double seconds)
+{
+    return std::chrono::milliseconds(std::max<qint64>(1, std::llround(seconds * 1000)));
+}
+
+// "-6", "-0.5" or, in a locale with a decimal comma, "-,5": a value, not an option.
+bool isNegativeNumber(const QString& argument, const QString& decimalPoint)
+{
+    if (argument.size() < 2 || argument[0] != u'-')
+        return false;
+    if (argument[1].isDigit())
+        return true;
+    const qsizetype digit = 1 + decimalPoint.size();
+    return argument.mid(1).startsWith(decimalPoint) && argument.size() > digit &&
+           argument[digit].isDigit();
+}
+
+// QCommandLineParser takes every argument that begins with a minus sign for an option, so
+// "set 2 -6" would fail as "Unknown option '6'". After the set command such a negative
+// number is made a positional argument: the options (with the values they take) go first,
+// then "--", then the positional arguments in their order. Other commands take no values,
+// and their arguments are left as they are.
+QStringList negativeValuesAsPositional(const QStringList& arguments,
+                                       const QStringList& optionsWithValue)
+{
+    const QString decimalPoint = QLocale().decimalPoint();
+    QStringList options{arguments.value(0)};
+    QStringList positional;
+    bool afterDashes = false;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        if (afterDashes) {
+            positional << argument;
+        } else if (argument == u"--") {
+            afterDashes = true;
+        } else if (argument.size() > 1 && argument.startsWith(u'-') &&
+                   !(positional.value(0) == u"set" && isNegativeNumber(argument, decimalPoint))) {
+            options << argument;
+            // "--socket PATH": the next argument is the option's value, whatever it is.
+            if (optionsWithValue.contains(argument) && i + 1 < arguments.size())
+                options << arguments[++i];
+        } else {
+            positional << argument;
+        }
+    }
+    if (positional.value(0) != u"set")
+        return arguments;
+    return options + QStringList{QStringLiteral("--")} + positional;
 }
 
 QString compact(const QJsonObject& object)
@@ -119,33 +191,47 @@ int main(int argc, char* argv[])
         "Commands:\n"
         "  values          the live values, one caption=value line each (--json: one object)\n"
         "  set BOX VALUE   write entry box BOX (0-9 or its caption) with VALUE as typed in\n"
-        "                  the window; waits until a block from the board shows it\n"
+        "                  the window; waits until a block from the board shows it. A VALUE\n"
+        "                  that begins with a minus sign and a digit (set 2 -6) is a value,\n"
+        "                  not an option\n"
         "  watch           one JSON line per block from the board until interrupted\n"
         "  status          the line, the board, the log and the clients\n\n"
-        "Exit codes: 0 done, 1 refused (nothing sent), 2 bad usage, 3 no service answers,\n"
-        "4 not confirmed within the time-out."));
+        "Exit codes: 0 done, 1 refused (nothing sent), 2 bad usage, 3 no service answers\n"
+        "(nothing or no recorder on the socket, or no answer within --connect-timeout; for\n"
+        "set: nothing is known to be queued), 4 not confirmed within the time-out."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption socketOption(
         QStringLiteral("socket"),
-        QStringLiteral("The recorder's socket (default: kelvaro.sock in the current folder)."),
+        QStringLiteral("The recorder's socket (default: kelvaro.sock in the current folder; "
+                       "an empty path is refused)."),
         QStringLiteral("path"));
     const QCommandLineOption jsonOption(QStringLiteral("json"),
                                         QStringLiteral("values, status: print one JSON object."));
     const QCommandLineOption timeoutOption(
         QStringLiteral("timeout"),
-        QStringLiteral("set: seconds to wait for the board to show the value (default 10)."),
+        QStringLiteral("set: seconds to wait for the board to show the value (default 10, "
+                       "above 0, at most 3600)."),
         QStringLiteral("seconds"), QStringLiteral("10"));
     const QCommandLineOption unitOption(
         QStringLiteral("unit"),
         QStringLiteral("C or F: the unit of temperatures shown and typed (default: the "
                        "recorder's setting)."),
         QStringLiteral("unit"));
+    const QCommandLineOption connectTimeoutOption(
+        QStringLiteral("connect-timeout"),
+        QStringLiteral("Seconds to wait for the recorder's hello, and then for the answer to "
+                       "the request (default 5, above 0, at most 3600)."),
+        QStringLiteral("seconds"), QStringLiteral("5"));
     parser.addOption(socketOption);
     parser.addOption(jsonOption);
     parser.addOption(timeoutOption);
+    parser.addOption(connectTimeoutOption);
     parser.addOption(unitOption);
-    if (!parser.parse(QCoreApplication::arguments())) {
+    if (!parser.parse(negativeValuesAsPositional(
+            QCoreApplication::arguments(),
+            {QStringLiteral("--socket"), QStringLiteral("--timeout"),
+             QStringLiteral("--connect-timeout"), QStringLiteral("--unit")}))) {
         printErr(parser.errorText());
         return Usage;
     }
@@ -173,10 +259,14 @@ int main(int argc, char* argv[])
                            .arg(wanted - 1));
         return Usage;
     }
-    bool timeoutOk = false;
-    const double timeout = parser.value(timeoutOption).toDouble(&timeoutOk);
-    if (!timeoutOk || !(timeout > 0) || timeout > 3600) {
+    const std::optional<double> timeout = secondsFrom(parser.value(timeoutOption));
+    if (!timeout) {
         printErr(QStringLiteral("--timeout takes seconds above 0, at most 3600"));
+        return Usage;
+    }
+    const std::optional<double> connectTimeout = secondsFrom(parser.value(connectTimeoutOption));
+    if (!connectTimeout) {
+        printErr(QStringLiteral("--connect-timeout takes seconds above 0, at most 3600"));
         return Usage;
     }
     const QString unit = parser.value(unitOption).toUpper();
@@ -184,27 +274,64 @@ int main(int argc, char* argv[])
         printErr(QStringLiteral("--unit takes C or F"));
         return Usage;
     }
+    // An empty path would silently name the current folder.
+    if (parser.isSet(socketOption) && parser.value(socketOption).isEmpty()) {
+        printErr(QStringLiteral("--socket takes the path of the recorder's socket, not an "
+                                "empty one"));
+        return Usage;
+    }
     const QString path = QDir::current().absoluteFilePath(
         parser.isSet(socketOption) ? parser.value(socketOption) : QStringLiteral("kelvaro.sock"));
     const bool json = parser.isSet(jsonOption);
 
     kelvaro::service::ServiceClient client;
+    client.setHelloTimeout(millisecondsOf(*connectTimeout));
     int exitCode = Done;
+    bool finished = false;
+    // The answer to the request (for set: the write's "queued" or "refused") must come
+    // within the connect time-out; set's outcome then within its own time-out and a margin.
+    QTimer answerTimer;
+    QTimer outcomeTimer;
+    answerTimer.setSingleShot(true);
+    outcomeTimer.setSingleShot(true);
     const auto finish = [&](int code) {
+        if (finished)
+            return;
+        finished = true;
         exitCode = code;
+        answerTimer.stop();
+        outcomeTimer.stop();
         client.close();
         QCoreApplication::exit(code);
     };
+    // The id the service echoes in every answer to this program's one request.
+    const QJsonValue requestId(1);
     // Every request names the unit (when given) and this program's locale, so values come
     // and are read as the operator's window would show and read them.
     const auto request = [&](const QString& type) {
         QJsonObject object{{QStringLiteral("type"), type},
+                           {QStringLiteral("id"), requestId},
                            {QStringLiteral("locale"), QLocale().name()}};
         if (!unit.isEmpty())
             object.insert(QStringLiteral("unit"), unit);
         return object;
     };
+    const QString connectSeconds = QString::number(*connectTimeout);
 
+    QObject::connect(&answerTimer, &QTimer::timeout, &application, [&] {
+        printErr(command == u"set"
+                     ? QStringLiteral("the service on %1 did not take the write within %2 s; "
+                                      "nothing is known to be queued")
+                           .arg(path, connectSeconds)
+                     : QStringLiteral("the service on %1 did not answer within %2 s")
+                           .arg(path, connectSeconds));
+        finish(NoService);
+    });
+    QObject::connect(&outcomeTimer, &QTimer::timeout, &application, [&] {
+        printErr(
+            QStringLiteral("the write was queued, but no outcome came within %1 s").arg(*timeout));
+        finish(NotConfirmed);
+    });
     QObject::connect(&client, &kelvaro::service::ServiceClient::failed, &application,
                      [&](const QString& reason) {
                          printErr(reason);
@@ -217,54 +344,68 @@ int main(int argc, char* argv[])
             client.send(request(QStringLiteral("status")));
         } else if (command == u"watch") {
             client.send(request(QStringLiteral("subscribe")));
+            return; // runs until interrupted
         } else {
             QJsonObject set = request(QStringLiteral("set"));
             bool isIndex = false;
             const int index = args[1].toInt(&isIndex);
             set.insert(QStringLiteral("box"), isIndex ? QJsonValue(index) : QJsonValue(args[1]));
             set.insert(QStringLiteral("text"), args[2]);
-            set.insert(QStringLiteral("timeout"), timeout);
+            set.insert(QStringLiteral("timeout"), *timeout);
             client.send(set);
-            // The service answers "not-confirmed" at its time-out; this is the backstop.
-            QTimer::singleShot(std::chrono::milliseconds(qint64(timeout * 1000) + 3000),
-                               &application, [&] {
-                                   printErr(QStringLiteral("no answer within %1 s").arg(timeout));
-                                   finish(NotConfirmed);
-                               });
         }
+        answerTimer.start(millisecondsOf(*connectTimeout));
     });
-    QObject::connect(&client, &kelvaro::service::ServiceClient::message, &application,
-                     [&](const QJsonObject& message) {
-                         const QString type = message.value(u"type").toString();
-                         if (type == u"error") {
-                             printErr(QStringLiteral("the service refused: ") +
-                                      message.value(u"reason").toString());
-                             finish(command == u"set" ? Refused : Usage);
-                         } else if (command == u"values" && type == u"state") {
-                             printValues(message, json);
-                             finish(Done);
-                         } else if (command == u"status" && type == u"status") {
-                             if (json)
-                                 printOut(compact(message));
-                             else
-                                 printStatus(message);
-                             finish(Done);
-                         } else if (command == u"watch" && type == u"state") {
-                             printOut(compact(message));
-                         } else if (command == u"set" && type == u"write") {
-                             const QString state = message.value(u"state").toString();
-                             if (state == u"refused") {
-                                 printErr(message.value(u"reason").toString());
-                                 finish(Refused);
-                             } else if (state == u"confirmed") {
-                                 finish(Done);
-                             } else if (state == u"not-confirmed") {
-                                 printErr(QStringLiteral("not confirmed: ") +
-                                          message.value(u"reason").toString());
-                                 finish(NotConfirmed);
-                             }
-                         }
-                     });
+    QObject::connect(
+        &client, &kelvaro::service::ServiceClient::message, &application,
+        [&](const QJsonObject& message) {
+            const QString type = message.value(u"type").toString();
+            const QJsonValue id = message.value(u"id");
+            if (type == u"error") {
+                // An error without an id answers a line the service could not read, and
+                // this program sends only its one request; one with another id is not for
+                // this program.
+                if (!id.isUndefined() && id != requestId)
+                    return;
+                printErr(QStringLiteral("the service refused: ") +
+                         message.value(u"reason").toString());
+                finish(command == u"set" ? Refused : Usage);
+            } else if (command == u"values" && type == u"state") {
+                printValues(message, json);
+                finish(Done);
+            } else if (command == u"status" && type == u"status") {
+                if (json)
+                    printOut(compact(message));
+                else
+                    printStatus(message);
+                finish(Done);
+            } else if (command == u"watch" && type == u"state") {
+                printOut(compact(message));
+            } else if (command == u"set" && type == u"write") {
+                const QString state = message.value(u"state").toString();
+                const QString reason = message.value(u"reason").toString();
+                if (state == u"refused") {
+                    printErr(reason);
+                    finish(Refused);
+                } else if (state == u"queued" || state == u"sent") {
+                    // The service waits --timeout for the board and then answers
+                    // not-confirmed; the margin is for that answer to arrive.
+                    answerTimer.stop();
+                    if (!outcomeTimer.isActive())
+                        outcomeTimer.start(millisecondsOf(*timeout) + OutcomeMargin);
+                } else if (state == u"confirmed") {
+                    finish(Done);
+                } else if (state == u"not-confirmed") {
+                    printErr(QStringLiteral("not confirmed: ") + reason);
+                    finish(NotConfirmed);
+                } else if (state == u"sent-late") {
+                    // The frame was on its way when the time-out passed: it may yet reach
+                    // the board, but nothing confirms it.
+                    printErr(QStringLiteral("not confirmed, sent after the time-out: ") + reason);
+                    finish(NotConfirmed);
+                }
+            }
+        });
     // From the event loop, so that a failure to connect ends it like any other.
     QTimer::singleShot(0, &client, [&] { client.connectTo(path); });
     const int code = QCoreApplication::exec();

@@ -1,6 +1,7 @@
 #pragma once
 // A client's end of the service socket: connects, checks the server's "hello", sends
-// requests and hands over every message the server sends, one JSON object each.
+// requests and hands over every message the server sends, one JSON object each. A line
+// that is not a JSON object with a "type" is not this protocol and ends the connection.
 
 #include "service/service_protocol.h"
 
@@ -8,6 +9,8 @@
 #include <QLocalSocket>
 #include <QObject>
 #include <QString>
+#include <QTimer>
+#include <chrono>
 
 namespace kelvaro::service {
 
@@ -20,6 +23,9 @@ public:
     // Connects to the socket at `path`; connected() follows the server's hello, failed()
     // says why when there is no service (or not one that speaks this protocol).
     void connectTo(const QString& path);
+    // How long connectTo() waits for the hello before it fails; zero (the default) waits
+    // as long as the socket stays open.
+    void setHelloTimeout(std::chrono::milliseconds timeout) { m_helloTimeout = timeout; }
     void send(const QJsonObject& request);
     void close();
     bool isConnected() const { return m_helloSeen; }
@@ -36,13 +42,17 @@ Q_SIGNALS:
 private:
     void onReadable();
     void fail(const QString& reason);
+    void onHelloTimeout();
 
     QLocalSocket m_socket;
+    QTimer m_helloTimer;
+    std::chrono::milliseconds m_helloTimeout{0};
     LineReader m_reader;
     QString m_path;
     QJsonObject m_hello;
     bool m_helloSeen = false;
     bool m_failed = false;
+    bool m_bytesSeen = false; // anything at all came from the server
 };
 
 } // namespace kelvaro::service
