@@ -168,6 +168,8 @@ void printStatus(const QJsonObject& status)
                       log.value(u"failure").toString().isEmpty()
                           ? QString()
                           : QStringLiteral(", failing: ") + log.value(u"failure").toString()));
+    if (const QString idle = log.value(u"idle").toString(); !idle.isEmpty())
+        printOut(QStringLiteral("log: writes nothing of use: ") + idle);
     printOut(QStringLiteral("clients: %1 connected, %2 subscribed (at most %3)")
                  .arg(clients.value(u"connected").toInt())
                  .arg(clients.value(u"subscribed").toInt())
