@@ -15,7 +15,8 @@ const QByteArray Offline = QByteArrayLiteral("offline");
 } // namespace
 
 MqttBridge::MqttBridge(BoardSession& session, BridgeSettings settings, Writer tell, QObject* parent)
-    : QObject(parent), m_session(session), m_settings(std::move(settings)), m_tell(std::move(tell))
+    : QObject(parent), m_session(session), m_settings(std::move(settings)), m_tell(std::move(tell)),
+      m_commands(m_settings.boardId)
 {
     m_settings.client.willTopic = availabilityTopic(m_settings.boardId);
     m_settings.client.willPayload = Offline;
@@ -117,8 +118,10 @@ void MqttBridge::onConnected()
     m_client->publish(availabilityTopic(m_settings.boardId), Online, true);
     publishDiscovery();
     publishStates();
-    if (m_settings.control)
+    if (m_settings.control) {
+        m_commands.reconnected();
         m_client->subscribe(commandFilter(m_settings.boardId));
+    }
 }
 
 void MqttBridge::onConnectionFailed(const QString& reason)
@@ -136,14 +139,30 @@ void MqttBridge::refuse(const QString& reason)
     m_client->publish(errorTopic(m_settings.boardId), flat.toUtf8(), false);
 }
 
-void MqttBridge::onMessage(const QString& topic, const QByteArray& payload)
+void MqttBridge::onMessage(const QString& topic, const QByteArray& payload, bool retained)
 {
     if (!m_settings.control)
         return;
-    const std::optional<int> box = boxOfCommandTopic(m_settings.boardId, topic);
-    if (!box)
+    const CommandGate::Decision decision =
+        m_commands.take(topic, payload, retained, int(m_writes.size()));
+    switch (decision.action) {
+    case CommandGate::Action::Ignore:
         return;
-    const Outcome<QString> text = entryTextOfPayload(*box, payload);
+    case CommandGate::Action::ClearRetained:
+        m_client->publish(topic, QByteArray(), true);
+        if (decision.tell)
+            m_tell(QStringLiteral("MQTT: ignored the retained command on %1 (\"%2\"); cleared it")
+                       .arg(topic, QString::fromUtf8(payload.left(LongestCommand))));
+        return;
+    case CommandGate::Action::RefuseBusy:
+        refuse(QString::fromUtf8(entryBox(decision.box).caption) + u' ' +
+               CommandGate::busyReason());
+        return;
+    case CommandGate::Action::Write:
+        break;
+    }
+    const int box = decision.box;
+    const Outcome<QString> text = entryTextOfPayload(box, payload);
     if (!text) {
         refuse(text.reason());
         return;
@@ -151,13 +170,13 @@ void MqttBridge::onMessage(const QString& topic, const QByteArray& payload)
     DisplayUnits units = m_session.displayUnits();
     units.locale = QLocale::c();
     units.locale.setNumberOptions(QLocale::OmitGroupSeparator | QLocale::RejectGroupSeparator);
-    const Outcome<QueuedEntry> queued = m_session.writeEntry(*box, *text, units);
+    const Outcome<QueuedEntry> queued = m_session.writeEntry(box, *text, units);
     if (!queued) {
         refuse(queued.reason());
         return;
     }
     const QString what = QStringLiteral("%1 \"%2\" (word %3 = %4)")
-                             .arg(QString::fromUtf8(entryBox(*box).caption), *text)
+                             .arg(QString::fromUtf8(entryBox(box).caption), *text)
                              .arg(queued->word)
                              .arg(queued->value);
     m_writes.insert(queued->id, what);

@@ -5,7 +5,9 @@
 // the will the broker sends when the recorder dies). On every (re)connection it publishes
 // all of it again, so a broker restarted without persistence is whole at once. With
 // control on, payloads on the parameters' command topics become writes through the
-// session's entry-box check and its one write queue; refusals go to the error topic.
+// session's entry-box check and its one write queue, at most MostMqttWrites of them under
+// way at once; refusals go to the error topic. Commands count only from now: a retained
+// one is not applied but cleared on the broker (see CommandGate).
 // Each change of the connection's state is one journal line, not each retry.
 
 #include "link/write_queue.h"
@@ -52,7 +54,7 @@ private:
     void publishDiff(const Messages& messages);
     void onConnected();
     void onConnectionFailed(const QString& reason);
-    void onMessage(const QString& topic, const QByteArray& payload);
+    void onMessage(const QString& topic, const QByteArray& payload, bool retained);
     void onWriteChanged(quint64 id, kelvaro::WriteState state);
     void refuse(const QString& reason);
     QString brokerText() const;
@@ -64,7 +66,8 @@ private:
     Messages m_published; // what the broker holds from us, by topic
     QString m_connection; // "connected" or the last failure told, for one line per change
     bool m_haveBlock = false;
-    QHash<quint64, QString> m_writes; // our writes in the queue, for their journal lines
+    QHash<quint64, QString> m_writes; // our writes under way, for their journal lines
+    CommandGate m_commands;
 };
 
 } // namespace kelvaro::mqtt

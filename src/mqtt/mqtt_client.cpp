@@ -137,14 +137,26 @@ void MqttClient::run()
             m_lastError.clear();
             m_refusal.clear();
         }
+        const auto began = std::chrono::steady_clock::now();
         int rc =
             mosquitto_connect(m_mosq, host.constData(), m_config.address.port, KeepAliveSeconds);
         int error = errno; // what MOSQ_ERR_ERRNO means, before anything else can change it
         bool accepted = false;
+        bool timedOut = false;
         while (rc == MOSQ_ERR_SUCCESS && !m_stopping) {
             rc = mosquitto_loop(m_mosq, LoopTimeoutMs, 1);
             error = errno;
             accepted = accepted || m_up;
+            if (rc == MOSQ_ERR_SUCCESS && !accepted &&
+                std::chrono::steady_clock::now() - began >= ConnectTimeout) {
+                // No CONNACK: whatever listens there is no broker that answers. The
+                // DISCONNECT written out closes the socket now rather than at the next
+                // attempt, which may be a minute away.
+                timedOut = true;
+                mosquitto_disconnect(m_mosq);
+                mosquitto_loop(m_mosq, 0, 1);
+                rc = MOSQ_ERR_NO_CONN;
+            }
         }
         // Write out what is still queued (the goodbye and the DISCONNECT) before leaving.
         if (m_stopping && m_up) {
@@ -154,7 +166,7 @@ void MqttClient::run()
         m_up = false;
         if (m_stopping)
             break;
-        const QString reason = failureReason(rc, error, accepted);
+        const QString reason = failureReason(rc, error, accepted, timedOut);
         QMetaObject::invokeMethod(
             this, [this, reason] { Q_EMIT connectionFailed(reason); }, Qt::QueuedConnection);
         failures = accepted ? 1 : failures + 1;
@@ -166,11 +178,15 @@ void MqttClient::run()
     m_wake.notify_all();
 }
 
-QString MqttClient::failureReason(int rc, int error, bool accepted)
+QString MqttClient::failureReason(int rc, int error, bool accepted, bool timedOut)
 {
     std::lock_guard lock(m_mutex);
     if (!m_refusal.isEmpty())
         return m_refusal;
+    if (timedOut)
+        return QStringLiteral("the server accepted the connection but did not answer as an MQTT "
+                              "broker within %1 s")
+            .arg(ConnectTimeout.count());
     const QString library = rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(std::strerror(error))
                                                  : QString::fromUtf8(mosquitto_strerror(rc));
     // Some libmosquitto versions tell a failed TLS handshake only as a protocol error
@@ -184,6 +200,9 @@ QString MqttClient::failureReason(int rc, int error, bool accepted)
             .arg(library, m_config.caFile.isEmpty()
                               ? QStringLiteral("an authority in /etc/ssl/certs")
                               : QStringLiteral("the authority in ") + m_config.caFile);
+    if (!m_config.address.tls && !accepted && rc == MOSQ_ERR_CONN_LOST)
+        return QStringLiteral("the server closed the connection without answering as an MQTT "
+                              "broker");
     if (rc == MOSQ_ERR_ERRNO || m_lastError.isEmpty())
         return library;
     return m_lastError;
@@ -208,8 +227,12 @@ void MqttClient::onMessage(mosquitto*, void* self, const mosquitto_message* mess
     auto* client = static_cast<MqttClient*>(self);
     const QString topic = QString::fromUtf8(message->topic);
     const QByteArray payload(static_cast<const char*>(message->payload), message->payloadlen);
+    const bool retained = message->retain;
     QMetaObject::invokeMethod(
-        client, [client, topic, payload] { Q_EMIT client->messageReceived(topic, payload); },
+        client,
+        [client, topic, payload, retained] {
+            Q_EMIT client->messageReceived(topic, payload, retained);
+        },
         Qt::QueuedConnection);
 }
 

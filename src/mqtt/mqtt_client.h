@@ -4,8 +4,11 @@
 // the event loop (and with it the line and the log). The thread connects, runs the
 // connection (waiting in select, woken by the broker or by a publish) and, when the
 // connection fails or drops, waits and tries again: after 2 s, then twice as long each
-// time up to 60 s, back to 2 s once a connection was accepted. Everything it reports
-// arrives as signals on the thread that owns the object.
+// time up to 60 s, back to 2 s once a connection was accepted. A server that takes the
+// TCP connection but has not accepted the MQTT one within ConnectTimeout (no broker
+// there, or one that hangs) is left and reported as such, instead of when the keep-alive
+// runs out a minute later. Everything it reports arrives as signals on the thread that
+// owns the object.
 
 #include "core/outcome.h"
 #include "mqtt/mqtt_options.h"
@@ -60,17 +63,21 @@ public:
 
     // The seconds waited before attempt n (1: the first retry) after failures.
     static std::chrono::seconds retryDelay(int attempt);
+    // How long a connection may take from its start to the broker's acceptance.
+    static constexpr std::chrono::seconds ConnectTimeout{10};
 
 Q_SIGNALS:
     // The broker accepted the connection.
     void connected();
     // An attempt failed or the connection dropped; why, for the journal.
     void connectionFailed(const QString& reason);
-    void messageReceived(const QString& topic, const QByteArray& payload);
+    // `retained`: the broker kept the message from before (it comes at a subscription),
+    // as against one published while we were subscribed.
+    void messageReceived(const QString& topic, const QByteArray& payload, bool retained);
 
 private:
     void run();
-    QString failureReason(int rc, int error, bool accepted);
+    QString failureReason(int rc, int error, bool accepted, bool timedOut);
     static void onConnect(mosquitto*, void* self, int rc);
     static void onMessage(mosquitto*, void* self, const mosquitto_message* message);
     static void onLog(mosquitto*, void* self, int level, const char* text);

@@ -301,4 +301,38 @@ Outcome<QString> entryTextOfPayload(int box, const QByteArray& payload)
     return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
+CommandGate::Decision CommandGate::take(const QString& topic, const QByteArray& payload,
+                                        bool retained, int writesUnderWay)
+{
+    const std::optional<int> box = boxOfCommandTopic(m_boardId, topic);
+    if (!box)
+        return {};
+    if (retained) {
+        // The broker keeps no empty retained message, so one never comes as retained.
+        if (payload.isEmpty())
+            return {Action::Ignore, *box, false};
+        ++m_echoes[topic];
+        const bool first = !m_told.contains(topic);
+        m_told.insert(topic);
+        return {Action::ClearRetained, *box, first};
+    }
+    if (payload.isEmpty()) {
+        const auto echo = m_echoes.find(topic);
+        if (echo != m_echoes.end()) {
+            if (--*echo == 0)
+                m_echoes.erase(echo);
+            return {Action::Ignore, *box, false};
+        }
+    }
+    if (writesUnderWay >= MostMqttWrites)
+        return {Action::RefuseBusy, *box, false};
+    return {Action::Write, *box, false};
+}
+
+QString CommandGate::busyReason()
+{
+    return QStringLiteral("too many writes waiting from MQTT (at most %1); try again")
+        .arg(MostMqttWrites);
+}
+
 } // namespace kelvaro::mqtt

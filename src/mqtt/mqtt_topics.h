@@ -10,7 +10,9 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QHash>
 #include <QMap>
+#include <QSet>
 #include <QString>
 #include <optional>
 
@@ -61,5 +63,47 @@ Outcome<QString> entryTextOfPayload(int box, const QByteArray& payload);
 
 // The longest payload taken on a command topic.
 inline constexpr qsizetype LongestCommand = 32;
+
+// At most this many writes from MQTT wait in the queue or wait for the board's
+// confirmation at once, as for a socket client: a flood of commands cannot fill the one
+// queue the window and the service share.
+inline constexpr int MostMqttWrites = 8;
+
+// What the bridge does with a message on its command topics. Commands count only from
+// now: a retained one (delivered at a subscription, so after every start, reconnection or
+// broker restart) is never applied but cleared on the broker, told once per topic in a
+// run; the empty retained message that clears it comes back to us and is not a command.
+class CommandGate
+{
+public:
+    enum class Action
+    {
+        Ignore,        // not a command to us, or the echo of our own clearing
+        ClearRetained, // publish an empty retained message on the topic
+        RefuseBusy,    // MostMqttWrites writes are already under way
+        Write          // check the payload and queue the write
+    };
+    struct Decision
+    {
+        Action action = Action::Ignore;
+        int box = -1;      // the parameter the topic names
+        bool tell = false; // ClearRetained: the first time for this topic in this run
+    };
+
+    explicit CommandGate(QString boardId) : m_boardId(std::move(boardId)) {}
+
+    // `writesUnderWay`: MQTT's writes waiting or not yet confirmed.
+    Decision take(const QString& topic, const QByteArray& payload, bool retained,
+                  int writesUnderWay);
+    // A new connection: echoes of clearings sent on the old one do not come any more.
+    void reconnected() { m_echoes.clear(); }
+
+    static QString busyReason();
+
+private:
+    QString m_boardId;
+    QSet<QString> m_told;
+    QHash<QString, int> m_echoes; // clearings sent whose empty message has not come back
+};
 
 } // namespace kelvaro::mqtt

@@ -1,7 +1,9 @@
 // kelvaro-recorder with --mqtt against a real Mosquitto broker (password file, anonymous
 // clients refused, on a free loopback port) and the simulated board on a pseudo-terminal:
 // discovery configs and retained states, writes from command topics through the entry
-// check, refusals, a broker restart, the will, a wrong password and TLS.
+// check, refusals, a retained command that is not applied, the limit of writes under way,
+// writes the board does not confirm, a broker restart, the will, a wrong password, TLS,
+// and a server that takes the connection but is no broker.
 
 #include "board_sim_process.h"
 #include "recorder_process.h"
@@ -9,6 +11,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
@@ -61,8 +64,10 @@ private Q_SLOTS:
     void init();
     void withControl_configsStatesWritesRefusalsBrokerRestartAndWill();
     void withoutControl_commandsSendNothingAndAStopSaysOffline();
+    void silentBoard_eightWritesUnderWayAtMostAndEachUnconfirmedOneReported();
     void wrongPassword_toldOnceAndTheLineAndLogGoOn();
     void tls_ownAuthorityConnectsAForeignOneIsRefused();
+    void notABroker_toldWithinTheConnectTimeOut();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -86,6 +91,12 @@ void TestE2eMqtt::withControl_configsStatesWritesRefusalsBrokerRestartAndWill()
              qPrintable(sim.error()));
     MqttWatcher watcher(broker);
     QVERIFY(watcher.start());
+    // A command left retained on the broker (mosquitto_pub -r) before the recorder starts.
+    const QString setpoint = QStringLiteral("kelvaro/test/lower_setpoint");
+    QVERIFY(QTest::qWaitFor([&] { return watcher.client().isConnected(); }, 5000));
+    QVERIFY(watcher.client().publish(setpoint + QStringLiteral("/set"), "25.5", true));
+    QVERIFY(watcher.waitFor(setpoint + QStringLiteral("/set"), "25.5"));
+    const qint32 setpointAtStart = sim.dump().value_or(BoardWords{})[11];
     Recorder recorder;
     QVERIFY(recorder.start(folder, mqttOptions(broker, broker.passwordFile()) +
                                        QStringList{QStringLiteral("--mqtt-control")}));
@@ -93,6 +104,23 @@ void TestE2eMqtt::withControl_configsStatesWritesRefusalsBrokerRestartAndWill()
              qPrintable(recorder.journalText()));
     QVERIFY(watcher.waitFor(QStringLiteral("kelvaro/test/availability"), "online"));
     QVERIFY(watcher.waitFor(QStringLiteral("kelvaro/test/log/last_write")));
+
+    // It is not applied, and cleared: a later subscriber gets nothing on the command topic.
+    const QString ignored =
+        QStringLiteral("MQTT: ignored the retained command on "
+                       "kelvaro/test/lower_setpoint/set (\"25.5\"); cleared it");
+    QVERIFY2(recorder.waitForJournal(ignored, 5000), qPrintable(recorder.journalText()));
+    QVERIFY(QTest::qWaitFor(
+        [&] { return watcher.last().value(setpoint + QStringLiteral("/set")).isEmpty(); }, 5000));
+    {
+        MqttWatcher late(broker, QStringLiteral("late"));
+        QVERIFY(late.start());
+        QVERIFY(late.waitFor(QStringLiteral("kelvaro/test/availability"), "online"));
+        QVERIFY(late.retained(QStringLiteral("kelvaro/test/availability")));
+        QVERIFY(!late.last().contains(setpoint + QStringLiteral("/set")));
+    }
+    QVERIFY(!recorder.journalText().contains(QStringLiteral("MQTT write")));
+    QCOMPARE(sim.dump().value_or(BoardWords{})[11], setpointAtStart);
 
     // Every config is JSON and names a state topic that carries the board's value.
     int numbers = 0;
@@ -112,7 +140,6 @@ void TestE2eMqtt::withControl_configsStatesWritesRefusalsBrokerRestartAndWill()
 
     // Lower Setpoint to 21.5 °C: the frame reaches the board, and the state follows a block.
     const qint64 writesBefore = sim.stats().value("writes", -1);
-    const QString setpoint = QStringLiteral("kelvaro/test/lower_setpoint");
     QVERIFY(watcher.client().publish(setpoint + QStringLiteral("/set"), "21.5", false));
     QVERIFY(sim.waitForWord(11, 2150));
     QVERIFY(watcher.waitFor(setpoint, "21.50"));
@@ -148,9 +175,15 @@ void TestE2eMqtt::withControl_configsStatesWritesRefusalsBrokerRestartAndWill()
         watcher.waitFor(QStringLiteral("homeassistant/number/kelvaro_test/lower_setpoint/config")));
     QVERIFY(watcher.waitFor(setpoint, "21.50"));
 
-    // A recorder that dies: the broker sends its will.
+    QCOMPARE(recorder.journalText().count(QStringLiteral("ignored the retained command")), 1);
+
+    // A recorder that dies: the broker sends its will, and keeps it for later subscribers.
     recorder.process().kill();
     QVERIFY(watcher.waitFor(QStringLiteral("kelvaro/test/availability"), "offline"));
+    MqttWatcher late(broker, QStringLiteral("late"));
+    QVERIFY(late.start());
+    QVERIFY(late.waitFor(QStringLiteral("kelvaro/test/availability"), "offline"));
+    QVERIFY(late.retained(QStringLiteral("kelvaro/test/availability")));
 }
 
 void TestE2eMqtt::withoutControl_commandsSendNothingAndAStopSaysOffline()
@@ -183,6 +216,63 @@ void TestE2eMqtt::withoutControl_commandsSendNothingAndAStopSaysOffline()
     ::kill(pid_t(recorder.process().processId()), SIGTERM);
     QCOMPARE(recorder.waitForExit(10000), 0);
     QVERIFY(watcher.waitFor(QStringLiteral("kelvaro/test/availability"), "offline"));
+    // The goodbye is retained: a hub that starts later sees the board offline.
+    MqttWatcher late(broker, QStringLiteral("late"));
+    QVERIFY(late.start());
+    QVERIFY(late.waitFor(QStringLiteral("kelvaro/test/availability"), "offline"));
+    QVERIFY(late.retained(QStringLiteral("kelvaro/test/availability")));
+}
+
+void TestE2eMqtt::silentBoard_eightWritesUnderWayAtMostAndEachUnconfirmedOneReported()
+{
+    const QString folder = m_dir->path();
+    MqttBroker broker(folder);
+    QVERIFY2(broker.start(), qPrintable(broker.error()));
+    BoardSimProcess sim(folder);
+    QVERIFY2(sim.start({QStringLiteral("--time-scale"), QStringLiteral("5")}),
+             qPrintable(sim.error()));
+    MqttWatcher watcher(broker);
+    QVERIFY(watcher.start());
+    Recorder recorder;
+    QVERIFY(recorder.start(folder, mqttOptions(broker, broker.passwordFile()) +
+                                       QStringList{QStringLiteral("--mqtt-control")}));
+    const QString setpoint = QStringLiteral("kelvaro/test/lower_setpoint");
+    QVERIFY(watcher.waitFor(setpoint));
+    QVERIFY(watcher.waitFor(QStringLiteral("kelvaro/test/availability"), "online"));
+
+    // The board stops polling: nothing goes out, nothing is confirmed.
+    sim.command("silent");
+    for (int k = 0; k < 9; ++k)
+        QVERIFY(watcher.client().publish(setpoint + QStringLiteral("/set"),
+                                         QByteArray::number(20 + k / 10.0, 'f', 1), false));
+    const QString errors = QStringLiteral("kelvaro/test/error");
+    QVERIFY(watcher.waitFor(errors, {}, 5000));
+    QCOMPARE(watcher.last().value(errors),
+             "Lower Setpoint: too many writes waiting from MQTT (at most 8); try again");
+    QVERIFY(QTest::qWaitFor(
+        [&] { return recorder.journalText().count(QStringLiteral("MQTT write")) == 8; }, 5000));
+    QVERIFY(!recorder.journalText().contains(QStringLiteral("\"20.8\"")));
+
+    // After the write time-out each of the eight is reported on the error topic and in the
+    // journal.
+    QVERIFY(QTest::qWaitFor([&] { return watcher.count(errors) == 9; }, 15000));
+    QVERIFY2(watcher.last().value(errors).endsWith(") not confirmed by the board"),
+             watcher.last().value(errors).constData());
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            return recorder.journalText().count(QStringLiteral("not confirmed by the board")) == 8;
+        },
+        5000));
+    QVERIFY2(recorder.journalText().contains(
+                 QStringLiteral("MQTT write Lower Setpoint: \"20.3\" (word 11 = 2030) not "
+                                "confirmed by the board")),
+             qPrintable(recorder.journalText()));
+
+    // None under way any more: the next write is taken.
+    QVERIFY(watcher.client().publish(setpoint + QStringLiteral("/set"), "21", false));
+    QVERIFY2(recorder.waitForJournal(
+                 QStringLiteral("MQTT write Lower Setpoint: \"21\" (word 11 = 2100) queued"), 5000),
+             qPrintable(recorder.journalText()));
 }
 
 void TestE2eMqtt::wrongPassword_toldOnceAndTheLineAndLogGoOn()
@@ -266,6 +356,25 @@ void TestE2eMqtt::tls_ownAuthorityConnectsAForeignOneIsRefused()
     QVERIFY2(refused.waitForJournal(QStringLiteral("; trying again"), 10000),
              qPrintable(refused.journalText()));
     QVERIFY(!refused.journalText().contains(QStringLiteral("MQTT: connected")));
+}
+
+void TestE2eMqtt::notABroker_toldWithinTheConnectTimeOut()
+{
+    // A server that takes connections (the kernel completes them) and never says a word.
+    QTcpServer mute;
+    QVERIFY(mute.listen(QHostAddress::LocalHost, 0));
+    Recorder recorder;
+    QVERIFY(recorder.start(
+        m_dir->path(),
+        {QStringLiteral("--mqtt"), QStringLiteral("mqtt://127.0.0.1:%1").arg(mute.serverPort()),
+         QStringLiteral("--board-id"), QStringLiteral("test"), QStringLiteral("--device"),
+         m_dir->filePath(QStringLiteral("no-board"))}));
+    QVERIFY2(recorder.waitForJournal(
+                 QStringLiteral("MQTT: mqtt://127.0.0.1:%1: the server accepted the connection but "
+                                "did not answer as an MQTT broker within 10 s; trying again")
+                     .arg(mute.serverPort()),
+                 12500),
+             qPrintable(recorder.journalText()));
 }
 
 QTEST_GUILESS_MAIN(TestE2eMqtt)

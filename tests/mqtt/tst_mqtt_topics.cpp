@@ -1,5 +1,6 @@
-// The MQTT options, the payload check of parameter writes and the discovery configs, with
-// no broker: what is refused and why, and that every config names topics that carry values.
+// The MQTT options, the payload check of parameter writes, what becomes of a message on a
+// command topic and the discovery configs, with no broker: what is refused and why, and
+// that every config names topics that carry values.
 // (The password file's check runs end to end in tst_e2e_mqtt.)
 
 #include "core/register_words.h"
@@ -24,6 +25,8 @@ private Q_SLOTS:
     void parseBrokerUrl_takesHostUserPortAndRefusesTheRest();
     void entryTextOfPayload_refusesWhatIsNoNumberAndGivesTimesAsMinutes_data();
     void entryTextOfPayload_refusesWhatIsNoNumberAndGivesTimesAsMinutes();
+    void commandGate_retainedClearedAndToldOnceEightWritesAtATime_data();
+    void commandGate_retainedClearedAndToldOnceEightWritesAtATime();
     void discovery_everyConfigIsJsonNamingATopicThatCarriesAValue_data();
     void discovery_everyConfigIsJsonNamingATopicThatCarriesAValue();
     void states_inTheUnitOfTheSettingsAndTimesInSeconds();
@@ -108,6 +111,70 @@ void TestMqttTopics::entryTextOfPayload_refusesWhatIsNoNumberAndGivesTimesAsMinu
     } else {
         QCOMPARE(result, text);
     }
+}
+
+void TestMqttTopics::commandGate_retainedClearedAndToldOnceEightWritesAtATime_data()
+{
+    // Steps, separated by "; ": "live <parameter> [payload]", "retained <parameter>
+    // payload" or "reconnect"; an outcome for each: "write", "busy", "ignore", "clear",
+    // "clear and tell" ("-" for a reconnection).
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<int>("underWay");
+    QTest::addColumn<QString>("outcomes");
+    QTest::newRow("live command") << "live lower_setpoint 21.5" << 0 << "write";
+    QTest::newRow("retained command") << "retained lower_setpoint 25.5" << 0 << "clear and tell";
+    QTest::newRow("our clearing comes back empty")
+        << "retained lower_setpoint 25.5; live lower_setpoint" << 0 << "clear and tell; ignore";
+    QTest::newRow("an empty command of someone else's is checked")
+        << "retained lower_setpoint 25.5; live lower_setpoint; live lower_setpoint" << 0
+        << "clear and tell; ignore; write";
+    QTest::newRow("told once per topic")
+        << "retained lower_setpoint 25.5; retained lower_setpoint 26; retained time_delay 60" << 0
+        << "clear and tell; clear; clear and tell";
+    QTest::newRow("an echo lost with the connection")
+        << "retained lower_setpoint 25.5; reconnect; live lower_setpoint" << 0
+        << "clear and tell; -; write";
+    QTest::newRow("seven under way") << "live lower_setpoint 21" << 7 << "write";
+    QTest::newRow("eight under way") << "live lower_setpoint 21" << 8 << "busy";
+    QTest::newRow("retained while eight under way")
+        << "retained lower_setpoint 21" << 8 << "clear and tell";
+    QTest::newRow("not a parameter") << "live relay ON; retained relay ON" << 0 << "ignore; ignore";
+}
+
+void TestMqttTopics::commandGate_retainedClearedAndToldOnceEightWritesAtATime()
+{
+    QFETCH(QString, steps);
+    QFETCH(int, underWay);
+    QFETCH(QString, outcomes);
+    CommandGate gate(QStringLiteral("b3"));
+    QStringList seen;
+    for (const QString& step : steps.split(QStringLiteral("; "))) {
+        const QStringList parts = step.split(u' ');
+        if (parts[0] == QLatin1String("reconnect")) {
+            gate.reconnected();
+            seen.append(QStringLiteral("-"));
+            continue;
+        }
+        const QString topic = QStringLiteral("kelvaro/b3/") + parts[1] + QStringLiteral("/set");
+        const QByteArray payload = parts.value(2).toUtf8();
+        const CommandGate::Decision decision =
+            gate.take(topic, payload, parts[0] == QLatin1String("retained"), underWay);
+        switch (decision.action) {
+        case CommandGate::Action::Ignore:
+            seen.append(QStringLiteral("ignore"));
+            break;
+        case CommandGate::Action::ClearRetained:
+            seen.append(decision.tell ? QStringLiteral("clear and tell") : QStringLiteral("clear"));
+            break;
+        case CommandGate::Action::RefuseBusy:
+            seen.append(QStringLiteral("busy"));
+            break;
+        case CommandGate::Action::Write:
+            seen.append(QStringLiteral("write"));
+            break;
+        }
+    }
+    QCOMPARE(seen.join(QStringLiteral("; ")), outcomes);
 }
 
 void TestMqttTopics::discovery_everyConfigIsJsonNamingATopicThatCarriesAValue_data()

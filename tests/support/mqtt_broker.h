@@ -1,7 +1,8 @@
 #pragma once
 // A real Mosquitto broker for one test: its own folder, configuration and password file,
 // anonymous clients refused, on a loopback port free when it starts (kept across a
-// restart), optionally with TLS. And a client that records what the broker delivers.
+// restart), optionally with TLS. And a client that records what the broker delivers and
+// whether it came retained.
 
 #include "mqtt/mqtt_client.h"
 
@@ -145,9 +146,10 @@ public:
         QObject::connect(&m_client, &mqtt::MqttClient::connected, &m_client,
                          [this] { m_client.subscribe(QStringLiteral("#")); });
         QObject::connect(&m_client, &mqtt::MqttClient::messageReceived, &m_client,
-                         [this](const QString& topic, const QByteArray& payload) {
+                         [this](const QString& topic, const QByteArray& payload, bool retained) {
                              m_last.insert(topic, payload);
                              m_all.append({topic, payload});
+                             m_retained.insert(topic, retained);
                          });
     }
     ~MqttWatcher() { m_client.stop({}, {}); }
@@ -169,10 +171,14 @@ public:
         return std::count_if(m_all.begin(), m_all.end(),
                              [&](const auto& message) { return message.first == topic; });
     }
+    // Whether the last message on `topic` came as one the broker kept (a watcher started
+    // after it was published sees retained messages only).
+    bool retained(const QString& topic) const { return m_retained.value(topic); }
     void forget()
     {
         m_last.clear();
         m_all.clear();
+        m_retained.clear();
     }
     const QHash<QString, QByteArray>& last() const { return m_last; }
     mqtt::MqttClient& client() { return m_client; }
@@ -181,6 +187,7 @@ private:
     mqtt::MqttClient m_client;
     QHash<QString, QByteArray> m_last;
     QList<std::pair<QString, QByteArray>> m_all;
+    QHash<QString, bool> m_retained;
 };
 
 } // namespace kelvaro::test
