@@ -191,6 +191,11 @@ void MqttBridge::onWriteChanged(quint64 id, WriteState state)
     if (state == WriteState::NotConfirmed) {
         m_tell(QStringLiteral("MQTT write %1 not confirmed by the board").arg(*it));
         refuse(QStringLiteral("%1 not confirmed by the board").arg(*it));
+    } else if (state == WriteState::SentLate) {
+        // The board already waited for the frame when the time-out passed: it went, late,
+        // and whether the board took it is not followed.
+        m_tell(QStringLiteral("MQTT write %1 sent after its time-out").arg(*it));
+        refuse(QStringLiteral("%1 sent after its time-out; not confirmed").arg(*it));
     }
     m_writes.erase(it);
 }

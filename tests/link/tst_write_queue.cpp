@@ -159,12 +159,12 @@ void TestWriteQueue::timedOut_neverSentAfterwards()
     QFETCH(bool, pollFirst);
     Bench b;
     QVERIFY(b.open());
-    const auto loaded = b.queue.enqueue(parameterFrame(11, 2150), 11, 2150, 300ms);
-    const auto behind = b.queue.enqueue(parameterFrame(12, 100), 12, 100, 300ms);
+    const auto loaded = b.queue.enqueue(parameterFrame(11, 2150), 11, 2150, 1000ms);
+    const auto behind = b.queue.enqueue(parameterFrame(12, 100), 12, 100, 1000ms);
     QVERIFY(loaded && behind);
     if (pollFirst)
         QCOMPARE(b.exchange("Q", 1), QByteArray("W"));
-    QTest::qWait(700);
+    QTest::qWait(1600);
     using Told = QList<QPair<quint64, WriteState>>;
     if (pollFirst) {
         QCOMPARE(b.told(), (Told{{*behind, WriteState::NotConfirmed}}));

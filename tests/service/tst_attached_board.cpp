@@ -173,7 +173,7 @@ void TestAttachedBoard::recorderGone_windowTakesTheLineBackAfterItsWait()
     BoardSession window(windowState, windowFolder.path());
     AttachedBoard attached(window);
     QCOMPARE(AttachedBoard::TakeOverAfter, std::chrono::seconds(20));
-    attached.setTakeOverAfter(std::chrono::milliseconds(600));
+    attached.setTakeOverAfter(std::chrono::milliseconds(1500));
     int takenBack = 0;
     connect(&attached, &AttachedBoard::lineTakenBack, this, [&] { ++takenBack; });
     attached.attachTo(socket);
