@@ -53,6 +53,12 @@ kelvaro_format_packages=(
   clang-format
 )
 
+# Only for scripts/screenshots: the demo under a virtual X server, keyboard input to its
+# windows, the grab of each window and its reduction to a small PNG.
+kelvaro_screenshot_packages=(
+  xvfb xauth xdotool imagemagick pngquant
+)
+
 # Only for scripts/fresh-debian (CI's fresh-root stages): builds the Debian roots.
 kelvaro_fresh_root_packages=(
   debootstrap
