@@ -7,6 +7,8 @@
 #include "values/parameter_entry.h"
 #include "values/parameter_values.h"
 
+#include <algorithm>
+
 namespace kelvaro {
 
 namespace {
@@ -22,10 +24,30 @@ BoardSession::BoardSession(Kelv_Main& state, QString folder, QObject* parent)
         if (isRunning() && !m_attached)
             applyCommunication();
     });
-    // Every change, from whichever door, is held to the check the next start makes.
+    // Every change, from whichever door, is held to the check the next start makes. The
+    // logging choices are checked as if logging were on, also while it is off: choices
+    // saved while it is off would otherwise become a start's refusal the moment it is
+    // switched on. A fault the record already holds (a hand-edited file, choices never
+    // made) stops no change; a change that brings a new one is refused.
     m_settingsKeeper.setCheck([this](const Settings_Record& record) {
-        return startFaultTexts(record, m_folder, !m_device.isEmpty(), QDate::currentDate(),
-                               m_ownFiles);
+        const QDate today = QDate::currentDate();
+        const bool deviceGiven = !m_device.isEmpty();
+        QList<SettingsKeeper::Fault> faults;
+        const auto add = [&](const Settings_Record& checked) {
+            for (const SettingsFinding& finding :
+                 checkStartSettings(checked, m_folder, deviceGiven, today, m_ownFiles).faults) {
+                if (std::none_of(faults.begin(), faults.end(),
+                                 [&](const auto& f) { return f.line == finding.line; }))
+                    faults.append({finding.line, findingText(finding)});
+            }
+        };
+        add(record);
+        if (!record.Log_Active.equalsNumber(1)) {
+            Settings_Record on = record;
+            on.Log_Active = LooseValue::number(1);
+            add(on);
+        }
+        return faults;
     });
     m_refreshTimer.setInterval(RefreshInterval);
     connect(&m_refreshTimer, &QTimer::timeout, this, &BoardSession::refreshTick);

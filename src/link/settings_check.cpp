@@ -77,7 +77,8 @@ void checkLogging(const Settings_Record& settings, const QDate& today, const QSt
     for (int box = 0; box < LogFieldCount; ++box) {
         const LooseValue& field = settings.Log_Fields[box];
         const QString name = field.isText() ? field.toText() : QString();
-        const bool empty = field.isUnset() || name == fields[FieldNone];
+        // An empty text is an empty box, as the log recorder reads it.
+        const bool empty = field.isUnset() || name.isEmpty() || name == fields[FieldNone];
         if (!empty && !fieldPosition(fields, name)) {
             check.faults.append(
                 {FirstFieldLine + box,
@@ -152,16 +153,6 @@ std::optional<QString> idleLoggingReason(const Settings_Record& settings)
             return note.text;
     }
     return std::nullopt;
-}
-
-QStringList startFaultTexts(const Settings_Record& settings, const QString& folder,
-                            bool deviceGiven, const QDate& today, const QStringList& ownFiles)
-{
-    QStringList texts;
-    for (const SettingsFinding& fault :
-         checkStartSettings(settings, folder, deviceGiven, today, ownFiles).faults)
-        texts.append(findingText(fault));
-    return texts;
 }
 
 QString findingText(const SettingsFinding& finding)

@@ -39,11 +39,6 @@ StartSettingsCheck checkStartSettings(const Settings_Record& settings, const QSt
                                       bool deviceGiven, const QDate& today,
                                       const QStringList& ownFiles = {});
 
-// The faults of checkStartSettings as the operator reads them (findingText), for a change
-// to be refused with the same words the next start would use.
-QStringList startFaultTexts(const Settings_Record& settings, const QString& folder,
-                            bool deviceGiven, const QDate& today, const QStringList& ownFiles = {});
-
 // Why logging that is switched on writes no line at all, or lines with no value (only the
 // date and the time); none while it is off or writes values. The same words as the notes
 // of the start check.

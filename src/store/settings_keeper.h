@@ -108,11 +108,18 @@ public:
     using Forward =
         std::function<SettingsOutcome(const Settings_Record& before, const Settings_Record& after)>;
     void setForward(Forward forward) { m_forward = std::move(forward); }
-    // The check a start makes of the settings: the faults it finds in a record, each in the
-    // words the start would refuse it with. A change that brings a fault the record does not
-    // hold yet is refused with those words and changes nothing, so that no door to the
-    // settings can save what would keep the next start from working.
-    using Check = std::function<QStringList(const Settings_Record& record)>;
+    // The check a start makes of the settings: the faults it finds in a record, each with
+    // its line in Settings.txt and the words the start would refuse it with. A change that
+    // brings a fault on a line that had none is refused with those words and changes
+    // nothing, so that no door to the settings can save what would keep the next start
+    // from working. A line already at fault (a hand-edited file, choices never made) stops
+    // no change.
+    struct Fault
+    {
+        int line = 0;
+        QString text;
+    };
+    using Check = std::function<QList<Fault>(const Settings_Record& record)>;
     void setCheck(Check check) { m_check = std::move(check); }
     // Takes the record the keeper of Settings.txt holds now, without saving it.
     void adopt(const Settings_Record& record);

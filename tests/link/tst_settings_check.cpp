@@ -54,6 +54,7 @@ private Q_SLOTS:
     void idleLogging_data();
     void idleLogging();
     void heldFault_doesNotBlockAnotherChange();
+    void loggingOff_choicesCheckedAllTheSame();
 };
 
 void TestSettingsCheck::loggingChoices_data()
@@ -139,8 +140,12 @@ void TestSettingsCheck::loggingChoices()
     refused.Log_NameFormat = LooseValue::text(nameFormat);
     refused.Log_Fields[0] = LooseValue::text(field);
     refused.Log_Event = LooseValue::text(event);
-    QVERIFY(startFaultTexts(refused, dir.path(), false, QDate::currentDate(), session.ownFiles())
-                .contains(fault));
+    QStringList faults;
+    for (const SettingsFinding& finding :
+         checkStartSettings(refused, dir.path(), false, QDate::currentDate(), session.ownFiles())
+             .faults)
+        faults.append(findingText(finding));
+    QVERIFY(faults.contains(fault));
 }
 
 void TestSettingsCheck::idleLogging_data()
@@ -190,6 +195,26 @@ void TestSettingsCheck::heldFault_doesNotBlockAnotherChange()
     LoggingChoices choices = choicesOf(state.settings);
     choices.nameFormat = QStringLiteral("Settings");
     QCOMPARE(session.settingsKeeper().setLogging(choices).kind, SettingsOutcome::Kind::Refused);
+}
+
+// Choices saved while logging is off would stop the next start once it is switched on,
+// so they are checked all the same; switching on choices never made is the operator's.
+void TestSettingsCheck::loggingOff_choicesCheckedAllTheSame()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    Kelv_Main state;
+    state.settings = workingSettings();
+    state.settings.Log_Active = LooseValue::number(0);
+    BoardSession session(state, dir.path());
+    LoggingChoices choices = choicesOf(state.settings);
+    choices.event = QStringLiteral("On Tuesday");
+    QCOMPARE(session.settingsKeeper().setLogging(choices).kind, SettingsOutcome::Kind::Refused);
+
+    Kelv_Main fresh; // no logging choices at all, as a new Settings.txt has them
+    BoardSession window(fresh, dir.path());
+    QVERIFY(window.settingsKeeper().setLogActive(LooseValue::number(1)));
+    QVERIFY(fresh.settings.Log_Active.equalsNumber(1));
 }
 
 QTEST_GUILESS_MAIN(TestSettingsCheck)

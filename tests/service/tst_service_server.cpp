@@ -7,6 +7,7 @@
 #include "service/service_protocol.h"
 #include "service/service_server.h"
 #include "store/settings_file.h"
+#include "support/board_line.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -138,6 +139,7 @@ private Q_SLOTS:
     void settings_refusedWithTheStartWordsAndJournalled();
     void loggingIdle_saidInTheStatus();
     void badRequest_errorNamesTheRequest();
+    void lateWrite_answeredSentLateAndJournalled();
 };
 
 void TestServiceServer::socket_readWriteForOwnerAndGroupOnly()
@@ -323,6 +325,33 @@ void TestServiceServer::badRequest_errorNamesTheRequest()
     // The connection serves on.
     QVERIFY(client.send(R"({"type":"status","id":7})"));
     QCOMPARE(client.next(QStringLiteral("status")).value(u"id").toInt(), 7);
+}
+
+// The board was answered "W" and waits for the frame when the time-out passes: the frame
+// must go, and the client is told it went late, not that it was sent as asked.
+void TestServiceServer::lateWrite_answeredSentLateAndJournalled()
+{
+    Rig rig;
+    QVERIFY(rig.start());
+    kelvaro::test::BoardLine line;
+    QVERIFY(line.isValid());
+    QVERIFY(rig.session->link().open({1, 9600, false, false, line.deviceName()}, rig.dir.path()));
+    Client client(rig.path);
+    QVERIFY(client.send(R"({"type":"set","id":"late","box":2,"text":"21.5","timeout":1})"));
+    QCOMPARE(client.next(QStringLiteral("write")).value(u"state").toString(),
+             QStringLiteral("queued"));
+    QVERIFY(line.send("Q"));
+    QVERIFY(QTest::qWaitFor([&] { return line.received().endsWith('W'); }, 3000));
+    QTest::qWait(1600);
+    QVERIFY(line.send("S"));
+    const QJsonObject late = client.next(QStringLiteral("write"));
+    QCOMPARE(late.value(u"state").toString(), QStringLiteral("sent-late"));
+    QCOMPARE(late.value(u"id").toString(), QStringLiteral("late"));
+    QVERIFY(!late.value(u"reason").toString().isEmpty());
+    QCOMPARE(line.received().right(4), QByteArray("\x16\x01\x66\x08", 4));
+    QVERIFY2(rig.journal.constLast().endsWith(
+                 QStringLiteral("write Lower Setpoint: \"21.5\" (word 11 = 2150) sent-late")),
+             qPrintable(rig.journal.constLast()));
 }
 
 QTEST_GUILESS_MAIN(TestServiceServer)
