@@ -59,18 +59,18 @@ void checkLogging(const Settings_Record& settings, const QDate& today, const QSt
     Init_Event_Names(events);
 
     const QString pattern = settings.Log_NameFormat.toText();
-    Outcome<QString> name = logFileName(pattern, today);
+    Outcome<QString> fileName = logFileName(pattern, today);
     // Another file of the program is refused whether today's name or some other day's
     // would hit it.
     for (const QString& own : ownFiles) {
-        if (name &&
-            (name->compare(own, Qt::CaseInsensitive) == 0 || logDateFromFileName(pattern, own)))
-            name = failure(QStringLiteral("it names the program's own file %1").arg(own));
+        if (fileName &&
+            (fileName->compare(own, Qt::CaseInsensitive) == 0 || logDateFromFileName(pattern, own)))
+            fileName = failure(QStringLiteral("it names the program's own file %1").arg(own));
     }
-    if (!name)
+    if (!fileName)
         check.faults.append({NameFormatLine, QStringLiteral("the log file-name format \"%1\" "
                                                             "makes no usable file name: %2")
-                                                 .arg(printableText(pattern), name.reason())});
+                                                 .arg(printableText(pattern), fileName.reason())});
 
     int logged = 0;
     bool listEnded = false;

@@ -318,7 +318,7 @@ void ServiceServer::handle(Client& client, const Request& request)
             what = QStringLiteral("reset");
             if (client.writesOpen < MaxWritesPerClient) {
                 const auto id = m_session.queueReset(request.timeout);
-                queued = id ? Outcome<QueuedEntry>(QueuedEntry{*id, -1, 0})
+                queued = id ? Outcome<QueuedEntry>(QueuedEntry{*id, -1, 0, QString()})
                             : failure(QStringLiteral("the write queue is full; try again"));
             }
         }

@@ -64,9 +64,9 @@ SettingsOutcome SettingsKeeper::change(const std::function<void(Settings_Record&
     if (m_check) {
         const QList<Fault> before = m_check(m_record);
         for (const Fault& fault : m_check(next)) {
-            const bool held = std::any_of(before.begin(), before.end(),
-                                          [&](const Fault& f) { return f.line == fault.line; });
-            if (!held)
+            const bool lineAtFault = std::any_of(
+                before.begin(), before.end(), [&](const Fault& f) { return f.line == fault.line; });
+            if (!lineAtFault)
                 return {SettingsOutcome::Kind::Refused,
                         QStringLiteral("%1\nNothing was changed: correct the value and try "
                                        "again.")
