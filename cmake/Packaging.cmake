@@ -76,8 +76,9 @@ if(KELVARO_BUILD_GUI)
 endif()
 # The recorder's service needs systemd; node_exporter publishes its metrics file.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "systemd, prometheus-node-exporter")
-# postinst makes the service's user (systemd-sysusers) and reloads systemd; prerm stops
-# the running recorders when the package is removed.
+# postinst makes the service's user (systemd-sysusers), reloads systemd and restarts
+# running recorders; prerm stops them when the package is removed. They call systemd as
+# debhelper's scripts do (deb-systemd-invoke, only where systemd runs), as lintian wants.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${CMAKE_SOURCE_DIR}/packaging/postinst
     ${CMAKE_SOURCE_DIR}/packaging/prerm
