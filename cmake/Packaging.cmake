@@ -15,6 +15,28 @@ endif()
 # Debian keeps every package's copyright file.
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/kelvaro)
+# The changes, in Debian's changelog format, gzipped as Debian wants it (-9, and -n for no
+# name or time stamp). The version has no Debian revision (the package is its own
+# upstream), so the file is changelog.gz, not changelog.Debian.gz.
+find_program(KELVARO_GZIP gzip)
+if(KELVARO_GZIP)
+  set(kelvaro_changelog "${CMAKE_BINARY_DIR}/packaging/changelog.gz")
+  add_custom_command(OUTPUT "${kelvaro_changelog}"
+    COMMAND ${CMAKE_COMMAND} -E make_directory "${CMAKE_BINARY_DIR}/packaging"
+    COMMAND sh -c "\"$1\" -9nc \"$2\" >\"$3\"" sh "${KELVARO_GZIP}"
+            "${CMAKE_SOURCE_DIR}/packaging/changelog" "${kelvaro_changelog}"
+    DEPENDS "${CMAKE_SOURCE_DIR}/packaging/changelog"
+    COMMENT "packaging/changelog, gzipped"
+    VERBATIM)
+  add_custom_target(kelvaro_changelog ALL DEPENDS "${kelvaro_changelog}")
+  install(FILES "${kelvaro_changelog}" DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/kelvaro)
+endif()
+include(${CMAKE_CURRENT_LIST_DIR}/Manpages.cmake)
+# Completion of kelvaro-ctl's commands, options and entry boxes and of kelvaro-recorder's
+# options, where bash-completion loads it when the command is first completed.
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/bash-completion/kelvaro-ctl
+              ${CMAKE_SOURCE_DIR}/packaging/bash-completion/kelvaro-recorder
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 
 # The recorder as a service (component recorder-service, so that its files can be
 # installed and checked on their own): the unit template, its system user, and the udev
