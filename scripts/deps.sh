@@ -54,6 +54,11 @@ kelvaro_format_packages=(
   clang-format
 )
 
+# Only for scripts/lint-package (CI): checks the .deb as Debian checks its packages.
+kelvaro_lint_packages=(
+  lintian
+)
+
 # Only for scripts/fresh-debian (CI's fresh-root stages): builds the Debian roots.
 kelvaro_fresh_root_packages=(
   debootstrap
