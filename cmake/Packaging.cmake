@@ -68,7 +68,8 @@ set(CPACK_PACKAGE_NAME "kelvaro")
 set(CPACK_PACKAGE_VENDOR "Kelvaro")
 set(CPACK_PACKAGE_CONTACT "Kelvaro maintainers <support@kelvaro.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
-# The long description, one line of the package's control file per line here.
+# The long description, one line of the package's control file per line here, each at
+# most 80 columns (lintian).
 set(CPACK_PACKAGE_DESCRIPTION
     "Shows the live measurements and the relay state of the Kelvaro two-stage relay\n"
     "thermostat board, sets its parameters, logs chosen fields to daily files and\n"
@@ -77,9 +78,10 @@ set(CPACK_PACKAGE_DESCRIPTION
 if(NOT KELVARO_BUILD_GUI)
   # A build without the windows (a Raspberry Pi by the board): the recorder and its tools.
   set(CPACK_PACKAGE_DESCRIPTION
-      "Answers the Kelvaro two-stage relay thermostat board on its serial line without a\n"
-      "window and logs chosen fields to daily files (kelvaro-recorder, with a systemd\n"
-      "service). Includes kelvaro-board-sim, a simulated board on a pseudo-terminal.")
+      "Answers the Kelvaro two-stage relay thermostat board on its serial line\n"
+      "without a window and logs chosen fields to daily files (kelvaro-recorder, with\n"
+      "a systemd service). Includes kelvaro-ctl, its client for scripts, and\n"
+      "kelvaro-board-sim, a simulated board on a pseudo-terminal.")
 endif()
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_GENERATOR "DEB")
