@@ -15,6 +15,28 @@ endif()
 # Debian keeps every package's copyright file.
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/kelvaro)
+# The changes, in Debian's changelog format, gzipped as Debian wants it (-9, and -n for no
+# name or time stamp). The version has no Debian revision (the package is its own
+# upstream), so the file is changelog.gz, not changelog.Debian.gz.
+find_program(KELVARO_GZIP gzip)
+if(KELVARO_GZIP)
+  set(kelvaro_changelog "${CMAKE_BINARY_DIR}/packaging/changelog.gz")
+  add_custom_command(OUTPUT "${kelvaro_changelog}"
+    COMMAND ${CMAKE_COMMAND} -E make_directory "${CMAKE_BINARY_DIR}/packaging"
+    COMMAND sh -c "\"$1\" -9nc \"$2\" >\"$3\"" sh "${KELVARO_GZIP}"
+            "${CMAKE_SOURCE_DIR}/packaging/changelog" "${kelvaro_changelog}"
+    DEPENDS "${CMAKE_SOURCE_DIR}/packaging/changelog"
+    COMMENT "packaging/changelog, gzipped"
+    VERBATIM)
+  add_custom_target(kelvaro_changelog ALL DEPENDS "${kelvaro_changelog}")
+  install(FILES "${kelvaro_changelog}" DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/kelvaro)
+endif()
+include(${CMAKE_CURRENT_LIST_DIR}/Manpages.cmake)
+# Completion of kelvaro-ctl's commands, options and entry boxes and of kelvaro-recorder's
+# options, where bash-completion loads it when the command is first completed.
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/bash-completion/kelvaro-ctl
+              ${CMAKE_SOURCE_DIR}/packaging/bash-completion/kelvaro-recorder
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 
 # The recorder as a service (component recorder-service, so that its files can be
 # installed and checked on their own): the unit template, its system user, and the udev
@@ -46,7 +68,8 @@ set(CPACK_PACKAGE_NAME "kelvaro")
 set(CPACK_PACKAGE_VENDOR "Kelvaro")
 set(CPACK_PACKAGE_CONTACT "Kelvaro maintainers <support@kelvaro.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
-# The long description, one line of the package's control file per line here.
+# The long description, one line of the package's control file per line here, each at
+# most 80 columns (lintian).
 set(CPACK_PACKAGE_DESCRIPTION
     "Shows the live measurements and the relay state of the Kelvaro two-stage relay\n"
     "thermostat board, sets its parameters, logs chosen fields to daily files and\n"
@@ -55,9 +78,10 @@ set(CPACK_PACKAGE_DESCRIPTION
 if(NOT KELVARO_BUILD_GUI)
   # A build without the windows (a Raspberry Pi by the board): the recorder and its tools.
   set(CPACK_PACKAGE_DESCRIPTION
-      "Answers the Kelvaro two-stage relay thermostat board on its serial line without a\n"
-      "window and logs chosen fields to daily files (kelvaro-recorder, with a systemd\n"
-      "service). Includes kelvaro-board-sim, a simulated board on a pseudo-terminal.")
+      "Answers the Kelvaro two-stage relay thermostat board on its serial line\n"
+      "without a window and logs chosen fields to daily files (kelvaro-recorder, with\n"
+      "a systemd service). Includes kelvaro-ctl, its client for scripts, and\n"
+      "kelvaro-board-sim, a simulated board on a pseudo-terminal.")
 endif()
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_GENERATOR "DEB")
@@ -76,8 +100,9 @@ if(KELVARO_BUILD_GUI)
 endif()
 # The recorder's service needs systemd; node_exporter publishes its metrics file.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "systemd, prometheus-node-exporter")
-# postinst makes the service's user (systemd-sysusers) and reloads systemd; prerm stops
-# the running recorders when the package is removed.
+# postinst makes the service's user (systemd-sysusers), reloads systemd and restarts
+# running recorders; prerm stops them when the package is removed. They call systemd as
+# debhelper's scripts do (deb-systemd-invoke, only where systemd runs), as lintian wants.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${CMAKE_SOURCE_DIR}/packaging/postinst
     ${CMAKE_SOURCE_DIR}/packaging/prerm

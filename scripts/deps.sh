@@ -24,6 +24,7 @@ kelvaro_packages=(
   tzdata # the history tests read days of clock changes in named zones (TZ=Europe/Berlin)
   libmosquitto-dev # the recorder's MQTT bridge
   mosquitto openssl # the MQTT tests start a broker (mosquitto_passwd) and make a TLS authority
+  scdoc # the manual pages, from docs/man/*.scd (runs no program, so it cross-builds)
 )
 # Qt6Charts' CMake package needs Qt6OpenGL: Debian 12's qt6-charts-dev only recommends
 # libqt6opengl6-dev; Debian 13's qt6-base-dev holds it (and provides that name).
@@ -59,6 +60,11 @@ kelvaro_screenshot_packages=(
   xvfb xauth xdotool imagemagick pngquant
 )
 
+# Only for scripts/lint-package (CI): checks the .deb as Debian checks its packages.
+kelvaro_lint_packages=(
+  lintian
+)
+
 # Only for scripts/fresh-debian (CI's fresh-root stages): builds the Debian roots.
 kelvaro_fresh_root_packages=(
   debootstrap
@@ -70,7 +76,7 @@ kelvaro_fresh_root_packages=(
 kelvaro_arm64_packages=(
   cmake ninja-build pkg-config crossbuild-essential-arm64
   qt6-base-dev:arm64 qt6-serialport-dev:arm64 libmosquitto-dev:arm64
-  dpkg-dev file systemd tzdata
+  dpkg-dev file systemd tzdata scdoc
   qemu-user-static
 )
 

@@ -13,9 +13,46 @@
 #include <QDir>
 #include <QIcon>
 #include <cstdio>
+#include <string_view>
+
+namespace {
+
+// The window program's options, printed by --help; kept in step with its manual page by a
+// test.
+constexpr const char* HelpText =
+    "Usage: kelvaro [--attach SOCKET]\n"
+    "       kelvaro --report [--from YYYY-MM-DD] [--to YYYY-MM-DD]\n"
+    "       kelvaro --plot FILE.png [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--size WxH]\n"
+    "Operator program for the Kelvaro relay thermostat board. Works in the current folder,\n"
+    "the board's folder (Settings.txt, Parameters.txt and the daily log files).\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help           Displays this help.\n"
+    "  -v, --version        Displays version information.\n"
+    "  --attach <socket>    Work through the kelvaro-recorder serving this socket.\n"
+    "  --report             Print a CSV report of the daily log files, one row per day,\n"
+    "                       without a window.\n"
+    "  --plot <file>        Draw the daily log files into this PNG file, without a window.\n"
+    "  --from <date>        --report, --plot: the first day, YYYY-MM-DD.\n"
+    "  --to <date>          --report, --plot: the last day, YYYY-MM-DD.\n"
+    "  --size <WxH>         --plot: the image's size in pixels (default 1200x600).\n";
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
+    // --help and --version need neither a display nor the board's folder.
+    for (int k = 1; k < argc; ++k) {
+        const std::string_view argument(argv[k]);
+        if (argument == "-h" || argument == "--help") {
+            std::fputs(HelpText, stdout);
+            return 0;
+        }
+        if (argument == "-v" || argument == "--version") {
+            std::printf("Kelvaro %s\n", qPrintable(kelvaro::versionText()));
+            return 0;
+        }
+    }
     // --report and --plot run without windows and end here.
     if (const int status = kelvaro::runHistoryCommandLine(argc, argv); status >= 0)
         return status;

@@ -1,6 +1,7 @@
 # Builds the Debian package from a build tree into a scratch folder and checks that it
 # holds both programs, the desktop entry, the icon, the recorder's service files and the
-# script that makes its user, and a machine-readable copyright file naming the licence, and
+# script that makes its user, the manual pages, the bash completion, the changelog and a
+# machine-readable copyright file naming the licence, and
 # that its dependencies were worked out from the linked libraries.
 # Run with -DCPACK=<cpack> -DCONFIG=<build>/CPackConfig.cmake -DWORK=<scratch folder>.
 foreach(var CPACK CONFIG WORK)
@@ -27,7 +28,11 @@ set(missing "")
 foreach(path usr/bin/kelvaro usr/bin/kelvaro-recorder usr/bin/kelvaro-ctl usr/bin/kelvaro-board-sim
              usr/share/applications/kelvaro.desktop
              usr/share/icons/hicolor/scalable/apps/kelvaro.svg
-             usr/share/doc/kelvaro/copyright)
+             usr/share/doc/kelvaro/copyright usr/share/doc/kelvaro/changelog.gz
+             usr/share/man/man1/kelvaro.1.gz usr/share/man/man1/kelvaro-recorder.1.gz
+             usr/share/man/man1/kelvaro-ctl.1.gz usr/share/man/man1/kelvaro-board-sim.1.gz
+             usr/share/bash-completion/completions/kelvaro-ctl
+             usr/share/bash-completion/completions/kelvaro-recorder)
   # Each entry ends the line: "usr/bin/kelvaro" must not match "usr/bin/kelvaro-board-sim".
   string(REGEX MATCH " \\./${path}\n" found "${listing}")
   if(NOT found)
