@@ -72,7 +72,7 @@ public:
     QJsonObject next(const QString& type, int ms = 3000)
     {
         QJsonObject found;
-        QTest::qWaitFor(
+        [[maybe_unused]] const bool came = QTest::qWaitFor(
             [&] {
                 m_buffer += m_socket.readAll();
                 qsizetype end = 0;
