@@ -5,29 +5,16 @@
 #include "link/board_session.h"
 #include "link/settings_check.h"
 #include "store/settings_file.h"
+#include "support/working_settings.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace kelvaro;
+using kelvaro::test::workingSettings;
 
 namespace {
-
-Settings_Record workingSettings()
-{
-    Settings_Record r;
-    r.Comm_Port = 1;
-    r.Comm_Baud = 9600;
-    r.Log_Active = LooseValue::number(1);
-    r.Log_NameFormat = LooseValue::text(QStringLiteral("DD-MM-YYYY"));
-    for (LooseValue& field : r.Log_Fields)
-        field = LooseValue::text(QStringLiteral("None"));
-    r.Log_Fields[0] = LooseValue::text(QStringLiteral("Actual Temperature (i16)"));
-    r.Log_Fields[1] = LooseValue::text(QStringLiteral("Relay Status (h08)"));
-    r.Log_Event = LooseValue::text(QStringLiteral("On Counter Change"));
-    return r;
-}
 
 LoggingChoices choicesOf(const Settings_Record& r)
 {

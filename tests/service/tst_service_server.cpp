@@ -8,6 +8,7 @@
 #include "service/service_server.h"
 #include "store/settings_file.h"
 #include "support/board_line.h"
+#include "support/working_settings.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -20,24 +21,11 @@
 #include <sys/stat.h>
 
 using namespace kelvaro;
+using kelvaro::test::workingSettings;
 using namespace kelvaro::service;
 using namespace std::chrono_literals;
 
 namespace {
-
-Settings_Record workingSettings()
-{
-    Settings_Record r;
-    r.Comm_Port = 1;
-    r.Comm_Baud = 9600;
-    r.Log_Active = LooseValue::number(1);
-    r.Log_NameFormat = LooseValue::text(QStringLiteral("DD-MM-YYYY"));
-    for (LooseValue& field : r.Log_Fields)
-        field = LooseValue::text(QStringLiteral("None"));
-    r.Log_Fields[0] = LooseValue::text(QStringLiteral("Actual Temperature (i16)"));
-    r.Log_Event = LooseValue::text(QStringLiteral("On Counter Change"));
-    return r;
-}
 
 // A "settings" request for the logging choices: the name format, the first fields (the
 // rest "None") and the event.
