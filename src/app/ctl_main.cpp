@@ -1,12 +1,14 @@
 // kelvaro-ctl: the recorder's service from a shell script or cron. Reads the live values,
 // writes an entry box as the window would, follows every block, or tells the service's
-// status, over the recorder's local socket. QtCore and QtNetwork only.
+// status, over the recorder's local socket or, with --host ssh://..., another machine's
+// through ssh; "bridge" is what ssh runs on that machine. QtCore and QtNetwork only.
 //
 // Exit codes: 0 done, 1 write refused (nothing sent), 2 bad usage, 3 no service answers
 // (nothing, or no recorder, on the socket, or no answer in time; for set: nothing is known
 // to be queued), 4 write not confirmed in time. No command waits without a limit but watch
 // once the recorder has said hello.
 
+#include "app/ctl_bridge.h"
 #include "core/version.h"
 #include "service/service_client.h"
 
@@ -197,7 +199,10 @@ int main(int argc, char* argv[])
         "                  that begins with a minus sign and a digit (set 2 -6) is a value,\n"
         "                  not an option\n"
         "  watch           one JSON line per block from the board until interrupted\n"
-        "  status          the line, the board, the log and the clients\n\n"
+        "  status          the line, the board, the log and the clients\n"
+        "  bridge          pass standard input and output to the socket until either side\n"
+        "                  closes (what ssh runs for --host and kelvaro --attach ssh://...);\n"
+        "                  without --socket: the only recorder's under /run/kelvaro\n\n"
         "Exit codes: 0 done, 1 refused (nothing sent), 2 bad usage, 3 no service answers\n"
         "(nothing or no recorder on the socket, or no answer within --connect-timeout; for\n"
         "set: nothing is known to be queued), 4 not confirmed within the time-out."));
@@ -208,6 +213,12 @@ int main(int argc, char* argv[])
         QStringLiteral("The recorder's socket (default: kelvaro.sock in the current folder; "
                        "an empty path is refused)."),
         QStringLiteral("path"));
+    const QCommandLineOption hostOption(
+        QStringLiteral("host"),
+        QStringLiteral("A recorder on another machine, through ssh (BatchMode): "
+                       "ssh://[user@]host[:port][/DEVICE or /PATH]; without /DEVICE or /PATH "
+                       "the only recorder there. KELVARO_SSH_COMMAND names another ssh."),
+        QStringLiteral("address"));
     const QCommandLineOption jsonOption(QStringLiteral("json"),
                                         QStringLiteral("values, status: print one JSON object."));
     const QCommandLineOption timeoutOption(
@@ -226,13 +237,14 @@ int main(int argc, char* argv[])
                        "the request (default 5, above 0, at most 3600)."),
         QStringLiteral("seconds"), QStringLiteral("5"));
     parser.addOption(socketOption);
+    parser.addOption(hostOption);
     parser.addOption(jsonOption);
     parser.addOption(timeoutOption);
     parser.addOption(connectTimeoutOption);
     parser.addOption(unitOption);
     if (!parser.parse(negativeValuesAsPositional(
             QCoreApplication::arguments(),
-            {QStringLiteral("--socket"), QStringLiteral("--timeout"),
+            {QStringLiteral("--socket"), QStringLiteral("--host"), QStringLiteral("--timeout"),
              QStringLiteral("--connect-timeout"), QStringLiteral("--unit")}))) {
         printErr(parser.errorText());
         return Usage;
@@ -250,12 +262,12 @@ int main(int argc, char* argv[])
     const QString command = args.value(0);
     const qsizetype wanted = command == u"set" ? 3 : 1;
     if (!QStringList{QStringLiteral("values"), QStringLiteral("set"), QStringLiteral("watch"),
-                     QStringLiteral("status")}
+                     QStringLiteral("status"), QStringLiteral("bridge")}
              .contains(command) ||
         args.size() != wanted) {
         printErr(command.isEmpty() || args.size() == wanted
-                     ? QStringLiteral("give one command: values, set BOX VALUE, watch or status; "
-                                      "see --help")
+                     ? QStringLiteral("give one command: values, set BOX VALUE, watch, status or "
+                                      "bridge; see --help")
                      : QStringLiteral("%1 takes %2 argument(s); see --help")
                            .arg(command)
                            .arg(wanted - 1));
@@ -282,12 +294,46 @@ int main(int argc, char* argv[])
                                 "empty one"));
         return Usage;
     }
-    const QString path = QDir::current().absoluteFilePath(
-        parser.isSet(socketOption) ? parser.value(socketOption) : QStringLiteral("kelvaro.sock"));
+    if (parser.isSet(hostOption) && parser.isSet(socketOption)) {
+        printErr(QStringLiteral("give --host or --socket, not both: the far side's socket goes "
+                                "into the address, as ssh://HOST/PATH"));
+        return Usage;
+    }
+    if (parser.isSet(hostOption)) {
+        const kelvaro::Outcome<kelvaro::service::ServiceAddress> address =
+            kelvaro::service::parseServiceAddress(parser.value(hostOption));
+        if (!address || !address->overSsh()) {
+            printErr(address ? QStringLiteral("--host takes an ssh://... address; a local socket "
+                                              "is given with --socket")
+                             : address.reason());
+            return Usage;
+        }
+        if (command == u"bridge") {
+            printErr(QStringLiteral("bridge passes a local socket on; it takes no --host"));
+            return Usage;
+        }
+    }
+    if (command == u"bridge") {
+        QString error;
+        const QString socket =
+            parser.isSet(socketOption)
+                ? QDir::current().absoluteFilePath(parser.value(socketOption))
+                : kelvaro::bridgeSocket(QLatin1String(kelvaro::service::RunFolder), &error);
+        const int code = socket.isEmpty() ? NoService : kelvaro::runBridge(socket, &error);
+        if (!error.isEmpty())
+            printErr(error);
+        return code;
+    }
+    const QString path = parser.isSet(hostOption)
+                             ? parser.value(hostOption)
+                             : QDir::current().absoluteFilePath(parser.isSet(socketOption)
+                                                                    ? parser.value(socketOption)
+                                                                    : QStringLiteral("kelvaro.sock"));
     const bool json = parser.isSet(jsonOption);
 
     kelvaro::service::ServiceClient client;
     client.setHelloTimeout(millisecondsOf(*connectTimeout));
+    client.setBatchMode(true);
     int exitCode = Done;
     bool finished = false;
     // The answer to the request (for set: the write's "queued" or "refused") must come

@@ -6,6 +6,7 @@
 #include "core/kelv_main.h"
 #include "core/version.h"
 #include "link/board_session.h"
+#include "service/service_address.h"
 #include "windows/frm_main.h"
 #include "windows/program_start.h"
 
@@ -20,7 +21,7 @@ namespace {
 // The window program's options, printed by --help; kept in step with its manual page by a
 // test.
 constexpr const char* HelpText =
-    "Usage: kelvaro [--attach SOCKET]\n"
+    "Usage: kelvaro [--attach SOCKET|ssh://[USER@]HOST[:PORT][/DEVICE|/PATH]]\n"
     "       kelvaro --report [--from YYYY-MM-DD] [--to YYYY-MM-DD]\n"
     "       kelvaro --plot FILE.png [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--size WxH]\n"
     "Operator program for the Kelvaro relay thermostat board. Works in the current folder,\n"
@@ -29,7 +30,10 @@ constexpr const char* HelpText =
     "Options:\n"
     "  -h, --help           Displays this help.\n"
     "  -v, --version        Displays version information.\n"
-    "  --attach <socket>    Work through the kelvaro-recorder serving this socket.\n"
+    "  --attach <address>   Work through the kelvaro-recorder serving this socket, or one on\n"
+    "                       another machine through ssh: ssh://[user@]host[:port], then\n"
+    "                       /DEVICE (its /run/kelvaro/DEVICE/kelvaro.sock) or /PATH of the\n"
+    "                       socket; without either, the only recorder there.\n"
     "  --report             Print a CSV report of the daily log files, one row per day,\n"
     "                       without a window.\n"
     "  --plot <file>        Draw the daily log files into this PNG file, without a window.\n"
@@ -84,6 +88,13 @@ int main(int argc, char* argv[])
             attachSocket = arguments[++k];
         } else if (arguments[k].startsWith(QStringLiteral("--attach="))) {
             attachSocket = arguments[k].mid(9);
+        }
+    }
+    if (!attachSocket.isEmpty()) {
+        const auto address = kelvaro::service::parseServiceAddress(attachSocket);
+        if (!address) {
+            std::fprintf(stderr, "kelvaro: %s\n", qPrintable(address.reason()));
+            return 2;
         }
     }
 

@@ -75,6 +75,8 @@ AttachedBoard::~AttachedBoard()
 
 QStringList AttachedBoard::candidateSockets() const
 {
+    if (isRemote())
+        return {m_preferred}; // nothing on this machine is that recorder
     QStringList found;
     auto add = [&found](const QString& path) {
         if (!path.isEmpty() && !found.contains(path) && QFileInfo::exists(path))
@@ -93,9 +95,12 @@ QStringList AttachedBoard::candidateSockets() const
     return found;
 }
 
-void AttachedBoard::attachTo(const QString& path)
+void AttachedBoard::attachTo(const QString& address)
 {
-    m_preferred = QFileInfo(path).absoluteFilePath();
+    const Outcome<ServiceAddress> parsed = parseServiceAddress(address);
+    m_remote = parsed && parsed->overSsh() ? *parsed : ServiceAddress{};
+    m_preferred = isRemote() ? address : QFileInfo(address).absoluteFilePath();
+    m_retry.setInterval(isRemote() ? RemoteRetryInterval : RetryInterval);
     m_leaving = false;
     if (m_attached || m_client)
         return;
@@ -140,7 +145,7 @@ void AttachedBoard::tryNext()
         m_client.release()->deleteLater();
     if (m_toTry.isEmpty()) {
         // Nobody answers: the line is left alone a while longer, then opened here.
-        if (m_session.isAttached() && !m_takeOver.isActive())
+        if (m_session.isAttached() && !m_takeOver.isActive() && !isRemote())
             m_takeOver.start();
         return;
     }
@@ -167,9 +172,13 @@ void AttachedBoard::onConnected()
             return forward(before, after);
         });
     send({{QStringLiteral("type"), QStringLiteral("subscribe")}, {QStringLiteral("record"), true}});
-    Q_EMIT attachedChanged(true, QStringLiteral("The line is kept by %1; this window works "
-                                                "through its socket %2.")
-                                     .arg(serviceProgram(), m_path));
+    Q_EMIT attachedChanged(
+        true, isRemote() ? QStringLiteral("The line of %1 is kept by %2 there; this window works "
+                                          "through ssh (%3).")
+                               .arg(remoteLabel(), serviceProgram(), m_path)
+                         : QStringLiteral("The line is kept by %1; this window works "
+                                          "through its socket %2.")
+                               .arg(serviceProgram(), m_path));
 }
 
 void AttachedBoard::onFailed(const QString& reason)
@@ -188,7 +197,8 @@ void AttachedBoard::onFailed(const QString& reason)
     SettingsKeeper& keeper = m_session.settingsKeeper();
     keeper.setForward({});
     keeper.load(); // this folder's own settings again, for this window's own line
-    m_takeOver.start();
+    if (!isRemote())
+        m_takeOver.start();
     if (!m_logFailure.isEmpty()) {
         m_logFailure.clear();
         Q_EMIT logRecovered();
@@ -199,6 +209,10 @@ void AttachedBoard::onFailed(const QString& reason)
 
 QString AttachedBoard::waitingText(const QString& reason) const
 {
+    if (isRemote())
+        return QStringLiteral("%1. Waiting for the recorder of %2; tried again every %3 s.")
+            .arg(reason, remoteLabel())
+            .arg(RemoteRetryInterval.count());
     return QStringLiteral("%1. Waiting for the service; if it has not answered within %2 s, "
                           "this window opens the port itself when it is free.")
         .arg(reason)

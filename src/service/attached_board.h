@@ -30,6 +30,8 @@ class AttachedBoard : public QObject
     Q_OBJECT
 public:
     static constexpr std::chrono::seconds RetryInterval{2};
+    // A recorder on another machine is tried less often: each try is an ssh connection.
+    static constexpr std::chrono::seconds RemoteRetryInterval{5};
     // How long the line is left to a service that went away (or is not there yet) before
     // the session opens it itself: a recorder restarted by systemd (10 s later) gets its
     // port back instead of finding it held by this window.
@@ -40,9 +42,11 @@ public:
     void setTakeOverAfter(std::chrono::milliseconds wait) { m_takeOver.setInterval(wait); }
     ~AttachedBoard() override;
 
-    // Works through the service on `path` from now on: the session's line stays closed
-    // while the socket is tried, and is opened only when nobody answers there.
-    void attachTo(const QString& path);
+    // Works through the service on `address` from now on: the session's line stays closed
+    // while the socket is tried, and is opened only when nobody answers there. An ssh
+    // address (a recorder on another machine) is waited for however long it takes: the
+    // board is not on this machine's line.
+    void attachTo(const QString& address);
     // Leaves the service for good (the window closes).
     void detach();
 
@@ -51,6 +55,10 @@ public:
     QString socketPath() const { return m_path; }
     // The program that serves it, or last served it, as its hello says ("kelvaro-recorder").
     QString serviceProgram() const { return m_program; }
+    // Whether the service asked for is on another machine (an ssh address).
+    bool isRemote() const { return m_remote.overSsh(); }
+    // The remote board, as a title names it ("ttyUSB0 on pi"); empty for a local one.
+    QString remoteLabel() const { return isRemote() ? m_remote.label() : QString(); }
 
     // The text typed into entry box `box`, sent for the service's check and its queue;
     // a refusal comes back as writeRefused.
@@ -94,6 +102,7 @@ private:
     BoardSession& m_session;
     std::unique_ptr<ServiceClient> m_client;
     QString m_preferred; // asked for with attachTo
+    ServiceAddress m_remote; // the ssh address asked for, if any
     QString m_path;
     QString m_program = QStringLiteral("kelvaro-recorder");
     QStringList m_toTry;

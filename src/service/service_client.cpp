@@ -21,6 +21,15 @@ QString excerpt(const QByteArray& line)
 
 } // namespace
 
+ServiceClient::~ServiceClient()
+{
+    if (m_ssh) {
+        m_ssh->disconnect(this);
+        m_ssh->kill();
+        m_ssh->waitForFinished(1000);
+    }
+}
+
 ServiceClient::ServiceClient(QObject* parent) : QObject(parent)
 {
     m_helloTimer.setSingleShot(true);
@@ -37,28 +46,86 @@ ServiceClient::ServiceClient(QObject* parent) : QObject(parent)
     });
 }
 
-void ServiceClient::connectTo(const QString& path)
+void ServiceClient::connectTo(const QString& address)
 {
-    m_path = path;
+    m_path = address;
     m_failed = false;
     m_helloSeen = false;
     m_bytesSeen = false;
     m_reader = LineReader();
+    m_sshErrors.clear();
+    const Outcome<ServiceAddress> parsed = parseServiceAddress(address);
+    if (!parsed) {
+        // From the event loop, as a socket's failure would come.
+        QTimer::singleShot(0, this, [this, reason = parsed.reason()] { fail(reason); });
+        return;
+    }
+    m_address = *parsed;
+    if (!m_address.overSsh())
+        m_path = m_address.socketPath;
     if (m_helloTimeout.count() > 0)
         m_helloTimer.start(m_helloTimeout);
-    m_socket.connectToServer(path);
+    if (m_address.overSsh()) {
+        startSsh();
+    } else {
+        m_device = &m_socket;
+        m_socket.connectToServer(m_path);
+    }
+}
+
+void ServiceClient::startSsh()
+{
+    const SshCommand command = sshCommand(m_address, m_batchMode, !m_batchMode);
+    m_ssh = std::make_unique<QProcess>();
+    m_device = m_ssh.get();
+    m_ssh->setProcessChannelMode(QProcess::SeparateChannels);
+    connect(m_ssh.get(), &QProcess::readyReadStandardOutput, this, &ServiceClient::onReadable);
+    connect(m_ssh.get(), &QProcess::readyReadStandardError, this, [this] {
+        // Only the end is kept: the last lines say why a connection failed.
+        constexpr qsizetype Kept = 4096;
+        m_sshErrors += m_ssh->readAllStandardError();
+        if (m_sshErrors.size() > Kept)
+            m_sshErrors = m_sshErrors.right(Kept);
+    });
+    connect(m_ssh.get(), &QProcess::finished, this, &ServiceClient::onSshFinished);
+    connect(m_ssh.get(), &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            fail(QStringLiteral("cannot reach %1: %2 could not be started (%3)")
+                     .arg(m_path, m_ssh->program(), m_ssh->errorString()));
+    });
+    m_ssh->start(command.program, command.arguments, QIODevice::ReadWrite);
+}
+
+void ServiceClient::onSshFinished(int exitCode, QProcess::ExitStatus status)
+{
+    m_sshErrors += m_ssh->readAllStandardError();
+    fail(sshFailure(m_address, exitCode, status == QProcess::CrashExit, m_sshErrors, m_helloSeen));
 }
 
 void ServiceClient::send(const QJsonObject& request)
 {
-    m_socket.write(encodeMessage(request));
+    m_device->write(encodeMessage(request));
 }
 
 void ServiceClient::close()
 {
     m_failed = true; // a close asked for is no failure
     m_helloTimer.stop();
+    if (m_ssh) {
+        // The far side's bridge ends when its input does, and ssh with it; the process
+        // is killed when this client goes.
+        m_ssh->closeWriteChannel();
+        return;
+    }
     m_socket.disconnectFromServer();
+}
+
+void ServiceClient::abort()
+{
+    if (m_ssh)
+        m_ssh->kill();
+    else
+        m_socket.abort();
 }
 
 void ServiceClient::fail(const QString& reason)
@@ -83,12 +150,12 @@ void ServiceClient::onHelloTimeout()
                      : QStringLiteral("nothing answered on %1 within %2 s (no hello from "
                                       "the recorder)")
                            .arg(m_path, seconds));
-    m_socket.abort();
+    abort();
 }
 
 void ServiceClient::onReadable()
 {
-    const QByteArray bytes = m_socket.readAll();
+    const QByteArray bytes = m_ssh ? m_ssh->readAllStandardOutput() : m_socket.readAll();
     m_bytesSeen = m_bytesSeen || !bytes.isEmpty();
     m_reader.append(bytes);
     while (const auto line = m_reader.nextLine()) {
@@ -99,7 +166,7 @@ void ServiceClient::onReadable()
             fail(QStringLiteral("the service on %1 does not speak the recorder's protocol: it "
                                 "sent %2")
                      .arg(m_path, excerpt(*line)));
-            m_socket.abort();
+            abort();
             return;
         }
         const QJsonObject object = document.object();
@@ -117,7 +184,7 @@ void ServiceClient::onReadable()
                          : QStringLiteral("the service on %1 does not speak the recorder's "
                                           "protocol: its first line is no hello but %2")
                                .arg(m_path, excerpt(*line)));
-                m_socket.abort();
+                abort();
                 return;
             }
             m_hello = object;
@@ -132,7 +199,7 @@ void ServiceClient::onReadable()
         fail(QStringLiteral("the service on %1 sent a line longer than %2 bytes")
                  .arg(m_path)
                  .arg(MaxLineLength));
-        m_socket.abort();
+        abort();
     }
 }
 

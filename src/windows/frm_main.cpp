@@ -419,8 +419,12 @@ void Frm_Main::showAttached(bool on, const QString& text)
 {
     // The first panel names the line's keeper while another process keeps it, or while it
     // is waited for.
+    // A board on another machine is named by its device and host, in the title as well.
+    const QString remote = m_service->remoteLabel();
     m_panels[0]->setText((on ? QStringLiteral("Line: ") : QStringLiteral("Waiting for ")) +
-                         m_service->serviceProgram());
+                         (remote.isEmpty() ? m_service->serviceProgram() : remote));
+    setWindowTitle(QStringLiteral("Kelvaro Ver. ") + versionText() +
+                   (remote.isEmpty() ? QString() : QStringLiteral(" - ") + remote));
     m_panels[0]->setToolTip(text);
     m_panels[0]->setAccessibleDescription(text);
     if (!on) {

@@ -1,0 +1,192 @@
+// The recorder on "another machine" through a real OpenSSH server on loopback: kelvaro-ctl
+// --host and the window program's --attach ssh://... reach it through the user's ssh and
+// kelvaro-ctl bridge on the far side. Every failure an operator meets is said in words to
+// act on, and a window whose connection is lost waits and comes back.
+
+#include "../support/ssh_server.h"
+#include "board_sim_process.h"
+#include "link/board_session.h"
+#include "recorder_process.h"
+#include "service/attached_board.h"
+#include "windows/frm_main.h"
+
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace kelvaro;
+using namespace kelvaro::e2e;
+using kelvaro::service::AttachedBoard;
+
+namespace {
+
+struct SshCtlRun
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+SshCtlRun ctlOverSsh(const QString& sshCommand, const QStringList& arguments)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("KELVARO_SSH_COMMAND"), sshCommand);
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(KELVARO_CTL_PATH), arguments);
+    if (!process.waitForFinished(30000))
+        process.kill();
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromLocal8Bit(process.readAllStandardOutput()),
+            QString::fromLocal8Bit(process.readAllStandardError())};
+}
+
+} // namespace
+
+class TestE2eSsh : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void ctl_overSsh_data();
+    void ctl_overSsh();
+    void window_attachesOverSsh_andComesBackWhenTheHostReturns();
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<BoardSimProcess> m_sim;
+    Recorder m_recorder;
+    test::SshServer m_ssh;
+    QString m_socket;
+};
+
+void TestE2eSsh::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    m_socket = m_dir.filePath(QStringLiteral("kelvaro.sock"));
+    m_sim = std::make_unique<BoardSimProcess>(m_dir.path());
+    QVERIFY2(m_sim->start({QStringLiteral("--time-scale"), QStringLiteral("5")}),
+             qPrintable(m_sim->error()));
+    QVERIFY(m_recorder.start(m_dir.path()));
+    QVERIFY2(m_recorder.waitForJournal(QStringLiteral("serving local clients"), 10000),
+             qPrintable(m_recorder.journalText()));
+    // The far side's sessions find this build's kelvaro-ctl first.
+    const QString ctlFolder = QFileInfo(QStringLiteral(KELVARO_CTL_PATH)).absolutePath();
+    if (!m_ssh.start(ctlFolder + QStringLiteral(":/usr/bin:/bin")))
+        QSKIP(qPrintable(m_ssh.error()));
+}
+
+void TestE2eSsh::ctl_overSsh_data()
+{
+    QTest::addColumn<QString>("arguments"); // HOST: the address; SOCK: the recorder's socket
+    QTest::addColumn<bool>("bare");         // the key whose sessions have no kelvaro-ctl
+    QTest::addColumn<bool>("otherHostKey"); // known_hosts holds another key for the server
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("err");
+    QTest::addColumn<QString>("out");
+
+    QTest::newRow("values") << "--host HOST/SOCK values" << false << false << 0 << ""
+                            << "Actual Temperature=";
+    QTest::newRow("set, confirmed") << "--host HOST/SOCK set 2 21.5 --unit C" << false << false
+                                    << 0 << "" << "";
+    QTest::newRow("no recorder on that path")
+        << "--host HOST/tmp/none/kelvaro.sock values" << false << false << 3
+        << "on 127.0.0.1: no service answers on /tmp/none/kelvaro.sock" << "";
+    QTest::newRow("no recorder for that device")
+        << "--host HOST/ttyNONE status" << false << false << 3
+        << "no service answers on /run/kelvaro/ttyNONE/kelvaro.sock" << "";
+    QTest::newRow("kelvaro-ctl missing there")
+        << "--host HOST/SOCK values" << true << false << 3
+        << "kelvaro-ctl is not installed on 127.0.0.1, or not on the PATH" << "";
+    QTest::newRow("host key changed")
+        << "--host HOST/SOCK values" << false << true << 3
+        << "ssh refused 127.0.0.1: the host's key has changed (ssh: WARNING: REMOTE HOST "
+           "IDENTIFICATION HAS CHANGED!"
+        << "";
+    QTest::newRow("a user that would be an option")
+        << "--host ssh://-oProxyCommand=x@pi/ttyUSB0 values" << false << false << 2
+        << "a host or user may not begin with \"-\"" << "";
+    QTest::newRow("with --socket too") << "--host HOST/SOCK --socket SOCK values" << false << false
+                                       << 2 << "give --host or --socket, not both" << "";
+}
+
+void TestE2eSsh::ctl_overSsh()
+{
+    QFETCH(QString, arguments);
+    QFETCH(bool, bare);
+    QFETCH(bool, otherHostKey);
+    QFETCH(int, exitCode);
+    QFETCH(QString, err);
+    QFETCH(QString, out);
+
+    if (otherHostKey)
+        m_ssh.trustOtherHostKey();
+    const auto restore = qScopeGuard([&] { m_ssh.trustRightHostKey(); });
+    QStringList words = arguments.split(u' ');
+    for (QString& word : words) {
+        word.replace(QStringLiteral("HOST/SOCK"), m_ssh.address(m_socket));
+        word.replace(QStringLiteral("HOST"), m_ssh.address());
+        word.replace(QStringLiteral("SOCK"), m_socket);
+    }
+    const SshCtlRun run = ctlOverSsh(m_ssh.sshCommand(bare), words);
+    QVERIFY2(run.exitCode == exitCode, qPrintable(run.err + run.out));
+    QVERIFY2(run.err.contains(err), qPrintable(run.err));
+    QVERIFY2(run.out.contains(out), qPrintable(run.out));
+    if (arguments.contains(u"set"))
+        QVERIFY(m_sim->waitForWord(11, 2150));
+}
+
+void TestE2eSsh::window_attachesOverSsh_andComesBackWhenTheHostReturns()
+{
+    qputenv("KELVARO_SSH_COMMAND", m_ssh.sshCommand().toLocal8Bit());
+    // The window's own folder is not the board's: everything comes through ssh.
+    QTemporaryDir desk;
+    Kelv_Main state;
+    BoardSession session(state, desk.path());
+    Frm_Main window(session);
+    const auto box = [&](int k) {
+        return window.findChild<QLineEdit*>(QStringLiteral("Txt_Inputs_%1").arg(k))->text();
+    };
+    const auto panel = [&](int k) {
+        return window.findChild<QLabel*>(QStringLiteral("Panel%1").arg(k))->text();
+    };
+    AttachedBoard& attached = window.attachedBoard();
+    // A local recorder's window would open its own line after this wait: this one must not.
+    attached.setTakeOverAfter(std::chrono::milliseconds(300));
+
+    QElapsedTimer clock;
+    clock.start();
+    window.attachAtStart(m_ssh.address(m_socket));
+    window.startUp();
+    QVERIFY(QTest::qWaitFor([&] { return attached.isAttached() && box(2) != u"0"; }, 15000));
+    qInfo("first values over ssh after %lld ms", clock.elapsed());
+    const QString label = m_socket + QStringLiteral(" on 127.0.0.1");
+    QCOMPARE(panel(1), QStringLiteral("Line: ") + label);
+    QVERIFY(window.windowTitle().endsWith(QStringLiteral(" - ") + label));
+    QVERIFY(!session.link().isOpen());
+
+    // A write typed in the window reaches the board and shows confirmed.
+    QLineEdit* edit = window.findChild<QLineEdit*>(QStringLiteral("Txt_Inputs_2"));
+    edit->selectAll();
+    QTest::keyClicks(edit, QStringLiteral("19.5"));
+    QTest::keyClick(edit, Qt::Key_Return);
+    QVERIFY(m_sim->waitForWord(11, 1950));
+    QVERIFY(QTest::qWaitFor([&] { return box(2) == QStringLiteral("19.50"); }, 5000));
+
+    // The host goes away: the window says it waits, and keeps off its own line.
+    m_ssh.stop();
+    QVERIFY(QTest::qWaitFor([&] { return !attached.isAttached(); }, 10000));
+    QCOMPARE(panel(1), QStringLiteral("Waiting for ") + label);
+    QTest::qWait(1500);
+    QVERIFY(!session.link().isOpen());
+    // It comes back: the window attaches again by itself.
+    QVERIFY2(m_ssh.restart(), qPrintable(m_ssh.error()));
+    QVERIFY(QTest::qWaitFor([&] { return attached.isAttached(); }, 15000));
+    QCOMPARE(panel(1), QStringLiteral("Line: ") + label);
+    qunsetenv("KELVARO_SSH_COMMAND");
+}
+
+QTEST_MAIN(TestE2eSsh)
+#include "tst_e2e_ssh.moc"
