@@ -69,8 +69,8 @@ int runBridge(const QString& path, QString* error)
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (size_t(name.size()) >= sizeof address.sun_path) {
-        *error = QStringLiteral("no service answers on %1: the path is too long for a socket")
-                     .arg(path);
+        *error =
+            QStringLiteral("no service answers on %1: the path is too long for a socket").arg(path);
         return NoService;
     }
     std::memcpy(address.sun_path, name.constData(), size_t(name.size()));

@@ -326,9 +326,9 @@ int main(int argc, char* argv[])
     }
     const QString path = parser.isSet(hostOption)
                              ? parser.value(hostOption)
-                             : QDir::current().absoluteFilePath(parser.isSet(socketOption)
-                                                                    ? parser.value(socketOption)
-                                                                    : QStringLiteral("kelvaro.sock"));
+                             : QDir::current().absoluteFilePath(
+                                   parser.isSet(socketOption) ? parser.value(socketOption)
+                                                              : QStringLiteral("kelvaro.sock"));
     const bool json = parser.isSet(jsonOption);
 
     kelvaro::service::ServiceClient client;

@@ -101,7 +101,7 @@ private:
 
     BoardSession& m_session;
     std::unique_ptr<ServiceClient> m_client;
-    QString m_preferred; // asked for with attachTo
+    QString m_preferred;     // asked for with attachTo
     ServiceAddress m_remote; // the ssh address asked for, if any
     QString m_path;
     QString m_program = QStringLiteral("kelvaro-recorder");

@@ -75,7 +75,8 @@ Outcome<ServiceAddress> parseServiceAddress(const QString& text)
         if (name == u"." || name == u"..")
             return refuse(QStringLiteral("\"%1\" is no device").arg(name));
         address.device = name;
-        address.socketPath = QStringLiteral("%1/%2/kelvaro.sock").arg(QLatin1String(RunFolder), name);
+        address.socketPath =
+            QStringLiteral("%1/%2/kelvaro.sock").arg(QLatin1String(RunFolder), name);
     } else {
         address.socketPath = path;
     }
@@ -151,11 +152,11 @@ QString sshFailure(const ServiceAddress& address, int exitCode, bool crashed,
         said = said.mid(13);
     if (exitCode == 0)
         return QStringLiteral("the service on %1 closed the connection").arg(host);
-    return QStringLiteral("on %1: %2").arg(host, said.isEmpty()
-                                                      ? QStringLiteral("the far side ended with "
-                                                                       "exit code %1")
-                                                            .arg(exitCode)
-                                                      : said);
+    return QStringLiteral("on %1: %2")
+        .arg(host, said.isEmpty() ? QStringLiteral("the far side ended with "
+                                                   "exit code %1")
+                                        .arg(exitCode)
+                                  : said);
 }
 
 QString shellQuoted(const QString& text)

@@ -89,17 +89,21 @@ void TestE2eSsh::ctl_overSsh_data()
 
     QTest::newRow("values") << "--host HOST/SOCK values" << false << false << 0 << ""
                             << "Actual Temperature=";
-    QTest::newRow("set, confirmed") << "--host HOST/SOCK set 2 21.5 --unit C" << false << false
-                                    << 0 << "" << "";
+    QTest::newRow("set, confirmed")
+        << "--host HOST/SOCK set 2 21.5 --unit C" << false << false << 0 << ""
+        << "";
     QTest::newRow("no recorder on that path")
         << "--host HOST/tmp/none/kelvaro.sock values" << false << false << 3
-        << "on 127.0.0.1: no service answers on /tmp/none/kelvaro.sock" << "";
+        << "on 127.0.0.1: no service answers on /tmp/none/kelvaro.sock"
+        << "";
     QTest::newRow("no recorder for that device")
         << "--host HOST/ttyNONE status" << false << false << 3
-        << "no service answers on /run/kelvaro/ttyNONE/kelvaro.sock" << "";
+        << "no service answers on /run/kelvaro/ttyNONE/kelvaro.sock"
+        << "";
     QTest::newRow("kelvaro-ctl missing there")
         << "--host HOST/SOCK values" << true << false << 3
-        << "kelvaro-ctl is not installed on 127.0.0.1, or not on the PATH" << "";
+        << "kelvaro-ctl is not installed on 127.0.0.1, or not on the PATH"
+        << "";
     QTest::newRow("host key changed")
         << "--host HOST/SOCK values" << false << true << 3
         << "ssh refused 127.0.0.1: the host's key has changed (ssh: WARNING: REMOTE HOST "
@@ -107,9 +111,11 @@ void TestE2eSsh::ctl_overSsh_data()
         << "";
     QTest::newRow("a user that would be an option")
         << "--host ssh://-oProxyCommand=x@pi/ttyUSB0 values" << false << false << 2
-        << "a host or user may not begin with \"-\"" << "";
+        << "a host or user may not begin with \"-\""
+        << "";
     QTest::newRow("with --socket too") << "--host HOST/SOCK --socket SOCK values" << false << false
-                                       << 2 << "give --host or --socket, not both" << "";
+                                       << 2 << "give --host or --socket, not both"
+                                       << "";
 }
 
 void TestE2eSsh::ctl_overSsh()

@@ -30,7 +30,8 @@ public:
     bool start(const QString& remotePath)
     {
         if (!QFileInfo::exists(QLatin1String(SshdPath)))
-            return fail(QStringLiteral("no %1 (Debian package openssh-server)").arg(QLatin1String(SshdPath)));
+            return fail(QStringLiteral("no %1 (Debian package openssh-server)")
+                            .arg(QLatin1String(SshdPath)));
         if (!m_dir.isValid())
             return fail(QStringLiteral("no temporary folder"));
         for (const char* key : {"host_key", "other_host_key", "client_key", "bare_key"}) {
@@ -154,9 +155,8 @@ private:
     bool launch()
     {
         m_process.setProcessChannelMode(QProcess::MergedChannels);
-        m_process.start(QLatin1String(SshdPath),
-                        {QStringLiteral("-D"), QStringLiteral("-e"), QStringLiteral("-f"),
-                         file("sshd_config")});
+        m_process.start(QLatin1String(SshdPath), {QStringLiteral("-D"), QStringLiteral("-e"),
+                                                  QStringLiteral("-f"), file("sshd_config")});
         if (!m_process.waitForStarted(5000))
             return fail(m_process.errorString());
         const bool listening = QTest::qWaitFor(
