@@ -49,6 +49,14 @@ kelvaro_service_bench_packages=(
   strace
 )
 
+# Only for the ssh tests (tst_e2e_ssh, which is skipped without them): an OpenSSH server
+# the test starts on a loopback port of its own. scripts/test installs it only under CI,
+# and keeps the package from starting the machine's own ssh service: a developer's desk
+# should not get an ssh server by running the tests.
+kelvaro_ssh_test_packages=(
+  openssh-server openssh-client
+)
+
 # Only for scripts/check-format (CI): the formatter of .clang-format.
 kelvaro_format_packages=(
   clang-format
@@ -133,4 +141,27 @@ kelvaro_install_packages() {
 # kelvaro_install_deps [EXTRA-PACKAGE...]: the project's packages plus the given extras.
 kelvaro_install_deps() {
   kelvaro_install_packages "${kelvaro_packages[@]}" "$@"
+}
+
+# Installs the ssh tests' server without starting the ssh service: Debian's policy-rc.d
+# refuses every start while the package is installed (as root; otherwise it is left out).
+kelvaro_install_ssh_test_server() {
+  if dpkg-query -W -f='${Status}' openssh-server 2>/dev/null | grep -q "install ok installed"; then
+    return 0
+  fi
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "== Note: the ssh tests need openssh-server, which only root installs here; they are skipped"
+    return 0
+  fi
+  local policy=/usr/sbin/policy-rc.d
+  if [ -e "$policy" ]; then
+    kelvaro_install_packages "${kelvaro_ssh_test_packages[@]}"
+    return 0
+  fi
+  printf '#!/bin/sh\nexit 101\n' >"$policy"
+  chmod 755 "$policy"
+  local status=0
+  kelvaro_install_packages "${kelvaro_ssh_test_packages[@]}" || status=$?
+  rm -f "$policy"
+  return "$status"
 }

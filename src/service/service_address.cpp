@@ -1,7 +1,6 @@
 #include "service/service_address.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QProcessEnvironment>
 #include <QUrl>
 #include <algorithm>
@@ -86,12 +85,7 @@ Outcome<ServiceAddress> parseServiceAddress(const QString& text)
 SshCommand sshCommand(const ServiceAddress& address, bool batchMode, bool keepAlive)
 {
     SshCommand command;
-    QStringList words = QProcess::splitCommand(
-        QProcessEnvironment::systemEnvironment().value(QStringLiteral("KELVARO_SSH_COMMAND")));
-    if (words.isEmpty())
-        words = {QStringLiteral("ssh")};
-    command.program = words.takeFirst();
-    command.arguments = words;
+    command.program = QStringLiteral("ssh");
     command.arguments << QStringLiteral("-T");
     if (batchMode)
         command.arguments << QStringLiteral("-o") << QStringLiteral("BatchMode=yes");
@@ -107,6 +101,15 @@ SshCommand sshCommand(const ServiceAddress& address, bool batchMode, bool keepAl
         remote += QStringLiteral(" --socket ") + shellQuoted(address.socketPath);
     remote += QStringLiteral(" bridge");
     command.arguments << QStringLiteral("--") << address.host << remote;
+    // Another ssh, or ssh with options, is run by the shell, which reads its quotes.
+    const QString own =
+        QProcessEnvironment::systemEnvironment().value(QStringLiteral("KELVARO_SSH_COMMAND"));
+    if (!own.trimmed().isEmpty()) {
+        command.arguments.prepend(QStringLiteral("ssh"));
+        command.arguments.prepend(own + QStringLiteral(" \"$@\""));
+        command.arguments.prepend(QStringLiteral("-c"));
+        command.program = QStringLiteral("/bin/sh");
+    }
     return command;
 }
 

@@ -38,7 +38,7 @@ bool isSshAddress(const QString& text);
 Outcome<ServiceAddress> parseServiceAddress(const QString& text);
 
 // The program and arguments that reach the far side's service: the user's ssh (or
-// KELVARO_SSH_COMMAND, split as a shell would, for another ssh or its options), -T, and
+// KELVARO_SSH_COMMAND, run by /bin/sh, for another ssh or its options), -T, and
 // "kelvaro-ctl [--socket PATH] bridge" as the command. `batchMode` keeps ssh from asking
 // for passwords or host-key confirmations (scripts); `keepAlive` has ssh notice a lost
 // connection within about 30 s (the window).
