@@ -100,6 +100,11 @@ void TestE2eSsh::ctl_overSsh_data()
         << "--host HOST/ttyNONE status" << false << false << 3
         << "no service answers on /run/kelvaro/ttyNONE/kelvaro.sock"
         << "";
+    // (Where this machine runs a recorder of its own, the row is skipped.)
+    QTest::newRow("no recorder under /run/kelvaro")
+        << "--host HOST values" << false << false << 3
+        << "no recorder's socket in /run/kelvaro/*/kelvaro.sock nor "
+        << "";
     QTest::newRow("kelvaro-ctl missing there")
         << "--host HOST/SOCK values" << true << false << 3
         << "kelvaro-ctl is not installed on 127.0.0.1, or not on the PATH"
@@ -127,6 +132,9 @@ void TestE2eSsh::ctl_overSsh()
     QFETCH(QString, err);
     QFETCH(QString, out);
 
+    if (QString::fromLatin1(QTest::currentDataTag()).contains(u"/run/kelvaro") &&
+        !QDir(QStringLiteral("/run/kelvaro")).isEmpty())
+        QSKIP("this machine runs recorders of its own");
     if (otherHostKey)
         m_ssh.trustOtherHostKey();
     const auto restore = qScopeGuard([&] { m_ssh.trustRightHostKey(); });

@@ -25,12 +25,14 @@ check() {
   fi
 }
 
-check _kelvaro_ctl 'values|set|watch|status' kelvaro-ctl ''
+check _kelvaro_ctl 'values|set|watch|status|bridge' kelvaro-ctl ''
 check _kelvaro_ctl 'set|status' kelvaro-ctl s
 check _kelvaro_ctl 'watch' kelvaro-ctl --json w
 check _kelvaro_ctl '--connect-timeout' kelvaro-ctl --co
 check _kelvaro_ctl '--timeout' kelvaro-ctl set 2 1 --ti
 check _kelvaro_ctl 'C|F' kelvaro-ctl --unit ''
+check _kelvaro_ctl 'ssh://' kelvaro-ctl --host ''
+check _kelvaro_ctl 'Time\ Delay' kelvaro-ctl --host ssh://pi/ttyUSB0 set T
 check _kelvaro_ctl '' kelvaro-ctl --timeout ''
 # The entry boxes after set, also after an option and its value; spaces escaped, or as
 # typed inside an opened quote.
