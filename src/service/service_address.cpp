@@ -90,7 +90,8 @@ SshCommand sshCommand(const ServiceAddress& address, bool batchMode, bool keepAl
     if (batchMode)
         command.arguments << QStringLiteral("-o") << QStringLiteral("BatchMode=yes");
     if (keepAlive)
-        command.arguments << QStringLiteral("-o") << QStringLiteral("ServerAliveInterval=10")
+        command.arguments << QStringLiteral("-o") << QStringLiteral("ConnectTimeout=10")
+                          << QStringLiteral("-o") << QStringLiteral("ServerAliveInterval=10")
                           << QStringLiteral("-o") << QStringLiteral("ServerAliveCountMax=3");
     if (address.port > 0)
         command.arguments << QStringLiteral("-p") << QString::number(address.port);

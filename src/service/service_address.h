@@ -40,8 +40,9 @@ Outcome<ServiceAddress> parseServiceAddress(const QString& text);
 // The program and arguments that reach the far side's service: the user's ssh (or
 // KELVARO_SSH_COMMAND, run by /bin/sh, for another ssh or its options), -T, and
 // "kelvaro-ctl [--socket PATH] bridge" as the command. `batchMode` keeps ssh from asking
-// for passwords or host-key confirmations (scripts); `keepAlive` has ssh notice a lost
-// connection within about 30 s (the window).
+// for passwords or host-key confirmations (scripts); `keepAlive` has ssh give up a host
+// that does not answer within 10 s and notice a lost connection within about 30 s (the
+// window, which then tries again).
 struct SshCommand
 {
     QString program;

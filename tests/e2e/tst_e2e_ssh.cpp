@@ -53,6 +53,7 @@ private Q_SLOTS:
     void ctl_overSsh_data();
     void ctl_overSsh();
     void window_attachesOverSsh_andComesBackWhenTheHostReturns();
+    void speed_firstValuesOverSshAndLocally();
 
 private:
     QTemporaryDir m_dir;
@@ -200,6 +201,30 @@ void TestE2eSsh::window_attachesOverSsh_andComesBackWhenTheHostReturns()
     QVERIFY(QTest::qWaitFor([&] { return attached.isAttached(); }, 15000));
     QCOMPARE(panel(1), QStringLiteral("Line: ") + label);
     qunsetenv("KELVARO_SSH_COMMAND");
+}
+
+// Not a check but a measure (the figures go to the manual's performance page): the time
+// from starting kelvaro-ctl to its values, five times over ssh on loopback and five times
+// on the local socket, medians.
+void TestE2eSsh::speed_firstValuesOverSshAndLocally()
+{
+    const auto median = [&](const QStringList& arguments) {
+        std::vector<qint64> times;
+        for (int k = 0; k < 5; ++k) {
+            QElapsedTimer clock;
+            clock.start();
+            const SshCtlRun run = ctlOverSsh(m_ssh.sshCommand(), arguments);
+            times.push_back(run.exitCode == 0 ? clock.elapsed() : -1);
+        }
+        std::sort(times.begin(), times.end());
+        return times[2];
+    };
+    const qint64 overSsh =
+        median({QStringLiteral("--host"), m_ssh.address(m_socket), QStringLiteral("values")});
+    const qint64 local = median({QStringLiteral("--socket"), m_socket, QStringLiteral("values")});
+    qInfo("kelvaro-ctl values, median of 5: over ssh %lld ms, local socket %lld ms", overSsh,
+          local);
+    QVERIFY(overSsh > 0 && local > 0);
 }
 
 QTEST_MAIN(TestE2eSsh)

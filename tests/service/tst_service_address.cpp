@@ -140,6 +140,7 @@ void TestServiceAddress::sshCommand_quotesTheFarSocketAndKeepsTheHostFromOptions
         window.arguments,
         (QStringList{QStringLiteral("-c"), QStringLiteral("ssh -F '/home/op/my config' \"$@\""),
                      QStringLiteral("ssh"), QStringLiteral("-T"), QStringLiteral("-o"),
+                     QStringLiteral("ConnectTimeout=10"), QStringLiteral("-o"),
                      QStringLiteral("ServerAliveInterval=10"), QStringLiteral("-o"),
                      QStringLiteral("ServerAliveCountMax=3"), QStringLiteral("--"),
                      QStringLiteral("pi"), QStringLiteral("kelvaro-ctl bridge")}));
