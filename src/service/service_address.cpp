@@ -1,6 +1,7 @@
 #include "service/service_address.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QProcessEnvironment>
 #include <QUrl>
 #include <algorithm>
@@ -20,8 +21,9 @@ QString ServiceAddress::label() const
     const QString where = user.isEmpty() ? host : user + u'@' + host;
     if (!device.isEmpty())
         return QStringLiteral("%1 on %2").arg(device, where);
+    // A socket's own path is named by its folder, as the board folder's name ("east").
     if (!socketPath.isEmpty())
-        return QStringLiteral("%1 on %2").arg(socketPath, where);
+        return QStringLiteral("%1 on %2").arg(QFileInfo(socketPath).dir().dirName(), where);
     return where;
 }
 

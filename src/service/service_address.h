@@ -24,7 +24,8 @@ struct ServiceAddress
     QString device;     // ssh with /DEVICE: the device's name, for titles
 
     bool overSsh() const { return !host.isEmpty(); }
-    // "ttyUSB0 on pi", "pi" or the socket's path: what a title or a status panel names.
+    // What a title or a status panel names: "ttyUSB0 on pi", "east on pi" for a socket in
+    // the folder east, "pi" for the only recorder there, or a local socket's path.
     QString label() const;
 };
 

@@ -177,7 +177,7 @@ void TestE2eSsh::window_attachesOverSsh_andComesBackWhenTheHostReturns()
     window.startUp();
     QVERIFY(QTest::qWaitFor([&] { return attached.isAttached() && box(2) != u"0"; }, 15000));
     qInfo("first values over ssh after %lld ms", clock.elapsed());
-    const QString label = m_socket + QStringLiteral(" on 127.0.0.1");
+    const QString label = QDir(m_dir.path()).dirName() + QStringLiteral(" on 127.0.0.1");
     QCOMPARE(panel(1), QStringLiteral("Line: ") + label);
     QVERIFY(window.windowTitle().endsWith(QStringLiteral(" - ") + label));
     QVERIFY(!session.link().isOpen());

@@ -39,7 +39,7 @@ void TestServiceAddress::parse_data()
     QTest::newRow("socket path") << "ssh://pi/var/lib/kelvaro/east/kelvaro.sock"
                                  << "pi"
                                  << "" << 0 << "/var/lib/kelvaro/east/kelvaro.sock"
-                                 << "/var/lib/kelvaro/east/kelvaro.sock on pi";
+                                 << "east on pi";
     QTest::newRow("the only one there") << "ssh://pi"
                                         << "pi"
                                         << "" << 0 << ""
@@ -55,7 +55,7 @@ void TestServiceAddress::parse_data()
     QTest::newRow("space in a path") << "ssh://pi/srv/a%20b/kelvaro.sock"
                                      << "pi"
                                      << "" << 0 << "/srv/a b/kelvaro.sock"
-                                     << "/srv/a b/kelvaro.sock on pi";
+                                     << "a b on pi";
 
     QTest::newRow("no host") << "ssh:///ttyUSB0"
                              << ""
