@@ -68,6 +68,7 @@ void ServiceClient::connectTo(const QString& address)
     if (m_address.overSsh()) {
         startSsh();
     } else {
+        m_ssh.reset();
         m_device = &m_socket;
         m_socket.connectToServer(m_path);
     }
