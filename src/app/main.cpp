@@ -21,7 +21,7 @@ namespace {
 // test.
 constexpr const char* HelpText =
     "Usage: kelvaro [--attach SOCKET]\n"
-    "       kelvaro --report [--from YYYY-MM-DD] [--to YYYY-MM-DD]\n"
+    "       kelvaro --report [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--attach SOCKET]\n"
     "       kelvaro --plot FILE.png [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--size WxH]\n"
     "Operator program for the Kelvaro relay thermostat board. Works in the current folder,\n"
     "the board's folder (Settings.txt, Parameters.txt and the daily log files).\n"
@@ -29,7 +29,8 @@ constexpr const char* HelpText =
     "Options:\n"
     "  -h, --help           Displays this help.\n"
     "  -v, --version        Displays version information.\n"
-    "  --attach <socket>    Work through the kelvaro-recorder serving this socket.\n"
+    "  --attach <socket>    Work through the kelvaro-recorder serving this socket; with\n"
+    "                       --report, report its board folder's log files.\n"
     "  --report             Print a CSV report of the daily log files, one row per day,\n"
     "                       without a window.\n"
     "  --plot <file>        Draw the daily log files into this PNG file, without a window.\n"

@@ -32,6 +32,8 @@ public:
     QString path() const { return m_path; }
     // The server's hello message.
     const QJsonObject& hello() const { return m_hello; }
+    // The protocol version the server's hello says (1 to ProtocolVersion).
+    int serverProtocol() const { return m_hello.value(u"protocol").toInt(); }
 
 Q_SIGNALS:
     void connected();
