@@ -69,7 +69,10 @@ int runAttachedReport(const QString& address, const HistoryCommand& command)
                          client.close();
                          QCoreApplication::exit(status);
                      });
-    client.connectTo(address);
+    // From within the event loop: a socket that is not there fails at once, and its exit
+    // must come after exec() has started.
+    QMetaObject::invokeMethod(
+        &client, [&client, address] { client.connectTo(address); }, Qt::QueuedConnection);
     status = QCoreApplication::exec();
     return status;
 }

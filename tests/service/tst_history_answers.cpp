@@ -37,9 +37,10 @@ QByteArray risingDay(const QDate& date, int step)
     const qint64 start = QDateTime(date, QTime(0, 0)).toSecsSinceEpoch();
     const qint64 end = QDateTime(date.addDays(1), QTime(0, 0)).toSecsSinceEpoch();
     for (qint64 t = start; t < end; t += step) {
-        bytes += stamp + QDateTime::fromSecsSinceEpoch(t).toString(QStringLiteral(",HH:mm:ss,"))
-                             .toLatin1() +
-                 QByteArray::number(2000 + (t - start) / step % 500) + "\r\n";
+        bytes +=
+            stamp +
+            QDateTime::fromSecsSinceEpoch(t).toString(QStringLiteral(",HH:mm:ss,")).toLatin1() +
+            QByteArray::number(2000 + (t - start) / step % 500) + "\r\n";
     }
     return bytes;
 }
@@ -65,7 +66,8 @@ struct Rig
                 continue;
             const QDate date(2026, 1, d);
             QFile file(dir.filePath(date.toString(QStringLiteral("dd-MM-yyyy.txt"))));
-            if (!file.open(QIODevice::WriteOnly) || file.write(risingDay(date, d == 20 ? 1 : 60)) < 0)
+            if (!file.open(QIODevice::WriteOnly) ||
+                file.write(risingDay(date, d == 20 ? 1 : 60)) < 0)
                 return false;
         }
         session = std::make_unique<BoardSession>(state, dir.path());
@@ -98,7 +100,8 @@ public:
                 qsizetype end = 0;
                 while ((end = m_buffer.indexOf('\n')) >= 0) {
                     m_longest = std::max(m_longest, end);
-                    const QJsonObject message = QJsonDocument::fromJson(m_buffer.left(end)).object();
+                    const QJsonObject message =
+                        QJsonDocument::fromJson(m_buffer.left(end)).object();
                     m_buffer.remove(0, end + 1);
                     if (message.value(u"id").toInt() != id)
                         continue;
@@ -141,8 +144,7 @@ void compareDays(const HistoryData& remote, const HistoryData& local)
             const HistoryData::Bucket& x = (*r.buckets)[b];
             const HistoryData::Bucket& y = (*l.buckets)[b];
             QVERIFY(x.tFirst == y.tFirst && x.tLast == y.tLast && x.min == y.min &&
-                    x.max == y.max && x.first == y.first && x.last == y.last &&
-                    x.count == y.count);
+                    x.max == y.max && x.first == y.first && x.last == y.last && x.count == y.count);
         }
     }
     QCOMPARE(remote.endIndex(), local.endIndex());
@@ -166,8 +168,8 @@ Received wait(RemoteHistory& remote)
                      });
     QObject::connect(&remote, &RemoteHistory::failed, &context,
                      [&](const QString& why) { received.failure = why; });
-    [[maybe_unused]] const bool came = QTest::qWaitFor(
-        [&] { return received.data || !received.failure.isEmpty(); }, 20000);
+    [[maybe_unused]] const bool came =
+        QTest::qWaitFor([&] { return received.data || !received.failure.isEmpty(); }, 20000);
     return received;
 }
 
@@ -210,9 +212,8 @@ private Q_SLOTS:
             << QStringLiteral("detail") + QStringLiteral(" file").repeated(61) +
                    QStringLiteral(" end")
             << QString();
-        QTest::newRow("report: one day")
-            << QByteArray(R"({"type":"report","from":"2026-01-31"})") << 1
-            << QStringLiteral("report end") << QString();
+        QTest::newRow("report: one day") << QByteArray(R"({"type":"report","from":"2026-01-31"})")
+                                         << 1 << QStringLiteral("report end") << QString();
 
         QTest::newRow("refused: no such day")
             << QByteArray(R"({"type":"days","from":"2026-02-30"})") << -1 << QStringLiteral("error")
