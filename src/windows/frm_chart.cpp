@@ -459,6 +459,15 @@ void Frm_Chart::exportPng()
 
 void Frm_Chart::exportCsv()
 {
+    // The recorder's days hold their lines only where a close view asked for them; the
+    // rest are not here to be written.
+    if (m_mode == Mode::History && m_history && !m_source.isEmpty() &&
+        !m_history->holdsLines(m_chart->view().t0, m_chart->view().t1 + 1)) {
+        m_status->setText(QStringLiteral("The recorder's days are exported from a close view: "
+                                         "zoom in to %1 days or fewer.")
+                              .arg(HistoryData::DetailDays));
+        return;
+    }
     const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export CSV"), m_folder,
                                                       QStringLiteral("CSV file (*.csv)"));
     if (path.isEmpty())

@@ -8,6 +8,7 @@
 #include "history/trend_buffer.h"
 
 #include <QFutureWatcher>
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 #include <functional>
@@ -114,7 +115,7 @@ private:
     QStringList m_loadErrors;
     RecorderClient m_recorder;
     std::unique_ptr<service::RemoteHistory> m_remote;
-    service::ServiceClient* m_remoteClient = nullptr; // the client m_remote asks through
+    QPointer<service::ServiceClient> m_remoteClient; // the client m_remote asks through
     enum class Asking
     {
         Nothing,
