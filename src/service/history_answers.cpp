@@ -62,7 +62,7 @@ HistoryAnswer::HistoryAnswer(QLocalSocket& socket, const Request& request, Sourc
     : QObject(parent), m_socket(socket), m_request(request), m_id(request.id),
       m_source(std::move(source))
 {
-    connect(&m_task, &QFutureWatcher<Part>::finished, this, &HistoryAnswer::onPart);
+    connect(&m_task, &QFutureWatcher<Piece>::finished, this, &HistoryAnswer::onPiece);
     connect(&m_socket, &QLocalSocket::bytesWritten, this, &HistoryAnswer::pump);
 }
 
@@ -80,17 +80,17 @@ void HistoryAnswer::start()
     const std::optional<QDate> from = m_request.from;
     const std::optional<QDate> to = m_request.to;
     run([folder, pattern, from, to] {
-        Part part;
-        part.files = findLogDays(folder, pattern, from, to);
-        return part;
+        Piece piece;
+        piece.files = findLogDays(folder, pattern, from, to);
+        return piece;
     });
 }
 
-void HistoryAnswer::run(std::function<Part()> task)
+void HistoryAnswer::run(std::function<Piece()> task)
 {
     // QtCore's thread pool: the recorder needs no more of Qt than it links already.
     m_working = true;
-    auto promise = std::make_shared<QPromise<Part>>();
+    auto promise = std::make_shared<QPromise<Piece>>();
     m_task.setFuture(promise->future());
     QThreadPool::globalInstance()->start([promise, task = std::move(task)] {
         promise->start();
@@ -99,13 +99,13 @@ void HistoryAnswer::run(std::function<Part()> task)
     });
 }
 
-void HistoryAnswer::onPart()
+void HistoryAnswer::onPiece()
 {
     m_working = false;
-    Part part = m_task.result();
+    Piece piece = m_task.result();
     if (!m_listed) {
         m_listed = true;
-        m_files = std::move(part.files);
+        m_files = std::move(piece.files);
         // An open range is bounded by the files there are; that count is bounded too.
         if (m_files.size() > size_t(MaxHistoryDays)) {
             finish(errorMessage(QStringLiteral("the folder holds %1 days in that range, more "
@@ -125,10 +125,10 @@ void HistoryAnswer::onPart()
                    {QStringLiteral("lines"), m_lines}});
         }
     } else {
-        for (QByteArray& l : part.lines)
+        for (QByteArray& l : piece.lines)
             m_waiting.push_back(std::move(l));
-        m_errors += part.errors;
-        m_read += part.read;
+        m_errors += piece.errors;
+        m_read += piece.read;
     }
     pump();
 }
@@ -144,7 +144,7 @@ void HistoryAnswer::pump()
         m_socket.write(m_waiting.front());
         m_waiting.pop_front();
     }
-    // A task's result is taken by onPart, which its watcher calls only after the task
+    // A task's result is taken by onPiece, which its watcher calls only after the task
     // has ended: until then the task counts as working.
     if (!m_waiting.empty() || m_working || !m_listed || m_finished)
         return;
@@ -196,19 +196,19 @@ void HistoryAnswer::next()
         const ValueUnits units = m_source.units;
         m_nextFile = m_files.size();
         run([files, names, units, id] {
-            Part part;
+            Piece piece;
             const std::vector<DaySummary> days =
                 summariseLogDays(files, columnKinds(names), readingThreads());
             for (size_t i = 0; i < days.size(); ++i) {
                 if (days[i].read)
-                    ++part.read;
+                    ++piece.read;
                 else
-                    part.errors.append(files[i].path + QStringLiteral(": ") + days[i].error);
+                    piece.errors.append(files[i].path + QStringLiteral(": ") + days[i].error);
             }
             for (const QJsonObject& m :
                  chunkMessages(QStringLiteral("report"), reportCsv(days, names, units)))
-                part.lines.push_back(line(m, id));
-            return part;
+                piece.lines.push_back(line(m, id));
+            return piece;
         });
         return;
     }
@@ -216,22 +216,22 @@ void HistoryAnswer::next()
         // One file a task: its bytes for the client to read the lines as the chart does.
         const LogDayFile file = m_files[m_nextFile++];
         run([file, id, stop] {
-            Part part;
+            Piece piece;
             if (stop->load())
-                return part;
+                return piece;
             LogFileBytes bytes;
             QString error;
             if (!bytes.open(file.path, logDayMayChange(file.date), &error)) {
-                part.errors.append(file.path + QStringLiteral(": ") +
-                                   (error.isEmpty() ? QStringLiteral("cannot be read") : error));
-                return part;
+                piece.errors.append(file.path + QStringLiteral(": ") +
+                                    (error.isEmpty() ? QStringLiteral("cannot be read") : error));
+                return piece;
             }
-            part.read = 1;
+            piece.read = 1;
             const std::string_view view = bytes.bytes();
             for (const QJsonObject& m :
                  fileMessages(file.date, QByteArrayView(view.data(), qsizetype(view.size()))))
-                part.lines.push_back(line(m, id));
-            return part;
+                piece.lines.push_back(line(m, id));
+            return piece;
         });
         return;
     }
@@ -241,17 +241,17 @@ void HistoryAnswer::next()
     m_nextFile = end;
     const QStringList names = m_source.loggedNames;
     run([batch, names, id, stop] {
-        Part part;
+        Piece piece;
         if (stop->load())
-            return part;
-        const auto data = HistoryData::load(batch, names, readingThreads(), &part.errors);
+            return piece;
+        const auto data = HistoryData::load(batch, names, readingThreads(), &piece.errors);
         for (const HistoryData::Day& day : data->days()) {
-            ++part.read;
-            part.lines.push_back(line(dayMessage(day), id));
+            ++piece.read;
+            piece.lines.push_back(line(dayMessage(day), id));
             for (const QJsonObject& m : bucketMessages(day))
-                part.lines.push_back(line(m, id));
+                piece.lines.push_back(line(m, id));
         }
-        return part;
+        return piece;
     });
 }
 

@@ -63,7 +63,7 @@ Q_SIGNALS:
 
 public:
     // What a worker task hands back: the lines to send and the files it could not read.
-    struct Part
+    struct Piece
     {
         std::vector<LogDayFile> files; // the listing
         std::vector<QByteArray> lines;
@@ -72,8 +72,8 @@ public:
     };
 
 private:
-    void run(std::function<Part()> task);
-    void onPart();
+    void run(std::function<Piece()> task);
+    void onPiece();
     void next();
     void pump();
     void queue(const QJsonObject& message);
@@ -84,7 +84,7 @@ private:
     QJsonValue m_id;
     Source m_source;
     std::shared_ptr<std::atomic<bool>> m_stop = std::make_shared<std::atomic<bool>>(false);
-    QFutureWatcher<Part> m_task;
+    QFutureWatcher<Piece> m_task;
     std::vector<LogDayFile> m_files;
     bool m_working = false; // a task runs or its result is not taken yet
     bool m_listed = false;
