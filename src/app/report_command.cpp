@@ -45,11 +45,14 @@ int runAttachedReport(const QString& address, const HistoryCommand& command)
     client.setHelloTimeout(HelloWait);
     service::RemoteHistory history(client);
     int status = NoRecorder;
-    QObject::connect(&client, &service::ServiceClient::connected, &history,
-                     [&] { history.requestReport(command.from, command.to); });
+    bool connected = false;
+    QObject::connect(&client, &service::ServiceClient::connected, &history, [&] {
+        connected = true;
+        history.requestReport(command.from, command.to);
+    });
     QObject::connect(
         &client, &service::ServiceClient::failed, &history, [&](const QString& reason) {
-            if (!client.isConnected()) {
+            if (!connected) {
                 print(stderr, QStringLiteral("kelvaro: no recorder answers: %1\n").arg(reason));
                 QCoreApplication::exit(NoRecorder);
             }
