@@ -4,6 +4,8 @@
 // the length limit, missing days simply absent, and the history a client assembles equal
 // to the one the chart reads from the folder itself, buckets and lines.
 
+#include "core/field_names.h"
+#include "history/history_command.h"
 #include "history/history_data.h"
 #include "link/board_session.h"
 #include "service/remote_history.h"
@@ -11,6 +13,7 @@
 #include "service/service_protocol.h"
 #include "service/service_server.h"
 #include "store/settings_file.h"
+#include "support/unprivileged.h"
 #include "support/working_settings.h"
 
 #include <QDateTime>
@@ -22,6 +25,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cstdio>
 #include <memory>
 
 using namespace kelvaro;
@@ -58,6 +62,7 @@ struct Rig
 
     bool start()
     {
+        Init_Field_Names(state.Field_Names);
         state.settings = test::workingSettings();
         if (!dir.isValid() || !SaveSettings(state.settings, dir.path()))
             return false;
@@ -263,6 +268,56 @@ private Q_SLOTS:
         QCOMPARE(last.value(u"days").toInt(), days);
         QCOMPARE(last.value(u"read").toInt(), days);
         QCOMPARE(last.value(u"errors").toArray().size(), 0);
+    }
+
+    // What `kelvaro --report` prints in the folder, CSV and errors, is what the answer
+    // carries; the chart's history names the same file.
+    void unreadableFile_namedAsTheLocalReadNamesIt()
+    {
+        KELVARO_RUN_UNPRIVILEGED();
+        Rig rig;
+        QVERIFY(rig.start());
+        const QString locked = rig.dir.filePath(QStringLiteral("05-01-2026.txt"));
+        QVERIFY(QFile::setPermissions(locked, QFileDevice::Permissions()));
+
+        HistoryCommand command;
+        command.to = QDate(2026, 1, 10);
+        std::FILE* out = std::tmpfile();
+        std::FILE* err = std::tmpfile();
+        QCOMPARE(runReport(rig.dir.path(), command, out, err), 0);
+        const auto contents = [](std::FILE* file) {
+            QFile read;
+            std::rewind(file);
+            (void)read.open(file, QIODevice::ReadOnly);
+            return read.readAll();
+        };
+        const QByteArray localCsv = contents(out);
+        const QByteArray localErrors = contents(err);
+        std::fclose(out);
+        std::fclose(err);
+        QVERIFY(localErrors.startsWith(QByteArray(locked.toLocal8Bit() + ": ")));
+
+        ServiceClient client;
+        QSignalSpy connected(&client, &ServiceClient::connected);
+        client.connectTo(rig.path);
+        QVERIFY(connected.wait());
+        RemoteHistory remote(client);
+        QSignalSpy report(&remote, &RemoteHistory::reportReady);
+        remote.requestReport(std::nullopt, command.to);
+        QVERIFY(report.wait(10000));
+        QCOMPARE(report.first().at(0).toByteArray(), localCsv);
+        const QStringList errors = report.first().at(1).toStringList();
+        QCOMPARE((errors.join(u'\n') + u'\n').toLocal8Bit(), localErrors);
+        QCOMPARE(report.first().at(2).toInt(), 10);
+        QCOMPARE(report.first().at(3).toInt(), 9);
+
+        QStringList localLoad;
+        (void)HistoryData::load(rig.files(QDate(2026, 1, 1), QDate(2026, 1, 10)), rig.names(), 1,
+                                &localLoad);
+        remote.requestHistory(QDate(2026, 1, 1), QDate(2026, 1, 10));
+        QSignalSpy history(&remote, &RemoteHistory::historyReady);
+        QVERIFY(history.wait(10000));
+        QCOMPARE(history.first().at(1).toStringList(), localLoad);
     }
 
     void secondRequest_refusedWhileTheFirstRunsThenServed()
