@@ -130,6 +130,7 @@ service::RemoteHistory* Frm_Chart::remote()
                 } else if (asked == Asking::Detail) {
                     takeDetail(std::move(days));
                 }
+                showPending();
             });
     connect(m_remote.get(), &service::RemoteHistory::failed, this, [this](const QString& why) {
         const Asking asked = std::exchange(m_asking, Asking::Nothing);
@@ -145,8 +146,15 @@ service::RemoteHistory* Frm_Chart::remote()
             m_show->setEnabled(m_mode == Mode::History);
         }
         m_status->setText(statusText());
+        showPending();
     });
     return m_remote.get();
+}
+
+void Frm_Chart::showPending()
+{
+    if (const auto pending = std::exchange(m_pendingShow, std::nullopt))
+        showDays(pending->first, pending->second);
 }
 
 Frm_Chart::~Frm_Chart()
@@ -347,7 +355,8 @@ void Frm_Chart::showDays(const QDate& from, const QDate& to)
     if (service::RemoteHistory* recorder = remote()) {
         // Attached: the days are the recorder's, from its board folder.
         if (recorder->busy()) {
-            m_show->setEnabled(true);
+            // The lines of a close view are on their way: the Show follows them.
+            m_pendingShow = {from, to};
             return;
         }
         m_remoteProblem.clear();

@@ -13,6 +13,8 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <utility>
 
 class QCheckBox;
 class QComboBox;
@@ -99,6 +101,8 @@ private:
     // The recorder's history when attached to one, or none (then the folder is read).
     service::RemoteHistory* remote();
     bool loading() const;
+    // A Show asked for while the recorder was sending a close view's lines.
+    void showPending();
 
     Kelv_Main& m_state;
     const TrendBuffer& m_trend;
@@ -125,6 +129,7 @@ private:
     Asking m_asking = Asking::Nothing;
     QString m_source;        // where the days shown came from, when not the folder
     QString m_remoteProblem; // why the recorder sent no history
+    std::optional<std::pair<QDate, QDate>> m_pendingShow;
     qint64 m_liveSpan = 3600 * 1000;
     qint64 m_lastFollow = 0; // when the live view last moved with the clock
 
