@@ -22,7 +22,7 @@ namespace {
 // test.
 constexpr const char* HelpText =
     "Usage: kelvaro [--attach SOCKET|ssh://[USER@]HOST[:PORT][/DEVICE|/PATH]]\n"
-    "       kelvaro --report [--from YYYY-MM-DD] [--to YYYY-MM-DD]\n"
+    "       kelvaro --report [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--attach ADDRESS]\n"
     "       kelvaro --plot FILE.png [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--size WxH]\n"
     "Operator program for the Kelvaro relay thermostat board. Works in the current folder,\n"
     "the board's folder (Settings.txt, Parameters.txt and the daily log files).\n"
@@ -33,7 +33,8 @@ constexpr const char* HelpText =
     "  --attach <address>   Work through the kelvaro-recorder serving this socket, or one on\n"
     "                       another machine through ssh: ssh://[user@]host[:port], then\n"
     "                       /DEVICE (its /run/kelvaro/DEVICE/kelvaro.sock) or /PATH of the\n"
-    "                       socket; without either, the only recorder there.\n"
+    "                       socket; without either, the only recorder there. With\n"
+    "                       --report, report its board folder's log files.\n"
     "  --report             Print a CSV report of the daily log files, one row per day,\n"
     "                       without a window.\n"
     "  --plot <file>        Draw the daily log files into this PNG file, without a window.\n"
@@ -73,16 +74,18 @@ int main(int argc, char* argv[])
         QApplication::quit();
     });
 
-    // --attach SOCKET: work through the recorder's service on SOCKET. Without it the window
+    // --attach ADDRESS: work through the recorder's service there. Without it the window
     // attaches by itself when it finds its port held by a recorder.
     QString attachSocket;
     const QStringList arguments = QApplication::arguments();
     for (qsizetype k = 1; k < arguments.size(); ++k) {
         if (arguments[k] == QStringLiteral("--attach")) {
             if (k + 1 >= arguments.size() || arguments[k + 1].isEmpty()) {
-                std::fputs("kelvaro: --attach needs the socket of a kelvaro-recorder\n"
-                           "usage: kelvaro [--attach SOCKET]\n",
-                           stderr);
+                std::fputs(
+                    "kelvaro: --attach needs the socket of a kelvaro-recorder, or its "
+                    "ssh address\n"
+                    "usage: kelvaro [--attach SOCKET|ssh://[USER@]HOST[:PORT][/DEVICE|/PATH]]\n",
+                    stderr);
                 return 2;
             }
             attachSocket = arguments[++k];

@@ -1,6 +1,7 @@
 #pragma once
 // `kelvaro --report` and `kelvaro --plot`: the history of the working folder's log files
-// for scripts, without windows and without a display.
+// for scripts, without windows and without a display; `kelvaro --report --attach SOCKET`
+// asks a recorder for the report of its board folder instead.
 
 namespace kelvaro {
 

@@ -264,20 +264,29 @@ HistoryData::HistoryData(std::vector<Day> days, const QStringList& loggedNames, 
 
 std::unique_ptr<HistoryData> HistoryData::withDetail(const QDate& from, const QDate& to) const
 {
+    LogFileBytes file;
+    return withDetail(from, to, [this, &file](const Day& day) -> std::optional<Day> {
+        if (!file.open(day.path, logDayMayChange(day.date)))
+            return std::nullopt;
+        return readDay(day.date, file.bytes(), m_names);
+    });
+}
+
+std::unique_ptr<HistoryData> HistoryData::withDetail(const QDate& from, const QDate& to,
+                                                     const DayReader& reader) const
+{
     std::vector<Day> days;
     days.reserve(m_days.size());
-    LogFileBytes file;
     for (const Day& day : m_days) {
         const bool wanted = day.date >= from && day.date <= to;
         if (wanted && !day.held) {
             Day read = day;
-            if (file.open(day.path, logDayMayChange(day.date))) {
-                Day again = readDay(day.date, file.bytes(), m_names);
+            if (std::optional<Day> again = reader(day)) {
                 // The counts and the summary stay those of the first reading, so the
                 // lines match them only when the file has not changed since.
-                if (again.width == day.width && again.lines == day.lines) {
-                    read.seconds = std::move(again.seconds);
-                    read.values = std::move(again.values);
+                if (again->width == day.width && again->lines == day.lines) {
+                    read.seconds = std::move(again->seconds);
+                    read.values = std::move(again->values);
                     read.held = true;
                 }
             }

@@ -8,7 +8,9 @@
 
 #include <QDate>
 #include <QStringList>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -99,6 +101,11 @@ public:
     // The same days holding the lines of those from `from` to `to` only (read again from
     // their files; a file gone since is drawn from its summary).
     std::unique_ptr<HistoryData> withDetail(const QDate& from, const QDate& to) const;
+    // The same, the lines of a day read by `read` (none: drawn from its summary); for days
+    // that come from elsewhere than a file here.
+    using DayReader = std::function<std::optional<Day>(const Day& day)>;
+    std::unique_ptr<HistoryData> withDetail(const QDate& from, const QDate& to,
+                                            const DayReader& read) const;
     // Whether every day with lines in [t0, t1) holds them.
     bool holdsLines(qint64 t0, qint64 t1) const;
 

@@ -51,6 +51,9 @@ public:
     void detach();
 
     bool isAttached() const { return m_attached; }
+    // The connection to the service while attached (for requests of its own, such as the
+    // history), or none.
+    ServiceClient* client() const { return m_attached ? m_client.get() : nullptr; }
     // The socket in use, or last used.
     QString socketPath() const { return m_path; }
     // The program that serves it, or last served it, as its hello says ("kelvaro-recorder").

@@ -173,11 +173,13 @@ void ServiceClient::onReadable()
         const QJsonObject object = document.object();
         if (!m_helloSeen) {
             const QString type = object.value(u"type").toString();
-            if (type != u"hello" || object.value(u"protocol").toInt() != ProtocolVersion) {
+            // Older recorders are served with what they know; a newer one is not.
+            const int protocol = object.value(u"protocol").toInt();
+            if (type != u"hello" || protocol < 1 || protocol > ProtocolVersion) {
                 fail(type == u"hello"
-                         ? QStringLiteral("the service on %1 speaks protocol %2, not %3")
+                         ? QStringLiteral("the service on %1 speaks protocol %2, not 1 to %3")
                                .arg(m_path)
-                               .arg(object.value(u"protocol").toInt())
+                               .arg(protocol)
                                .arg(ProtocolVersion)
                      : type == u"error"
                          ? QStringLiteral("the service on %1 refused: %2")

@@ -45,6 +45,8 @@ public:
     const ServiceAddress& address() const { return m_address; }
     // The server's hello message.
     const QJsonObject& hello() const { return m_hello; }
+    // The protocol version the server's hello says (1 to ProtocolVersion).
+    int serverProtocol() const { return m_hello.value(u"protocol").toInt(); }
 
 Q_SIGNALS:
     void connected();

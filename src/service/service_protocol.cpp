@@ -10,6 +10,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace kelvaro::service {
 
@@ -22,7 +23,7 @@ struct TypeName
     const char* name;
     RequestType type;
 };
-constexpr std::array<TypeName, 8> TypeNames{{
+constexpr std::array<TypeName, 12> TypeNames{{
     {"hello", RequestType::Hello},
     {"subscribe", RequestType::Subscribe},
     {"unsubscribe", RequestType::Unsubscribe},
@@ -31,11 +32,51 @@ constexpr std::array<TypeName, 8> TypeNames{{
     {"set", RequestType::Set},
     {"reset", RequestType::Reset},
     {"settings", RequestType::Settings},
+    {"days", RequestType::Days},
+    {"history", RequestType::History},
+    {"detail", RequestType::Detail},
+    {"report", RequestType::Report},
 }};
 
 QString str(const char* text)
 {
     return QString::fromLatin1(text);
+}
+
+// A day written YYYY-MM-DD, exactly.
+std::optional<QDate> isoDay(const QJsonValue& value)
+{
+    const QString text = value.toString();
+    if (!value.isString() || text.size() != 10)
+        return std::nullopt;
+    const QDate date = QDate::fromString(text, Qt::ISODate);
+    return date.isValid() ? std::optional<QDate>(date) : std::nullopt;
+}
+
+// The "from" and "to" of a history request.
+Outcome<void> readRange(const QJsonObject& object, Request& request)
+{
+    const std::array<std::pair<QLatin1StringView, std::optional<QDate>*>, 2> fields{
+        {{QLatin1StringView("from"), &request.from}, {QLatin1StringView("to"), &request.to}}};
+    for (const auto& [key, target] : fields) {
+        if (!object.contains(key))
+            continue;
+        *target = isoDay(object.value(key));
+        if (!*target)
+            return failure(QStringLiteral("\"%1\" must be a day written YYYY-MM-DD").arg(key));
+    }
+    const bool needsBoth =
+        request.type == RequestType::History || request.type == RequestType::Detail;
+    if (needsBoth && (!request.from || !request.to))
+        return failure(str("\"history\" and \"detail\" need \"from\" and \"to\""));
+    if (request.from && request.to) {
+        if (*request.from > *request.to)
+            return failure(str("\"from\" is after \"to\""));
+        if (request.from->daysTo(*request.to) >= MaxHistoryDays)
+            return failure(QStringLiteral("the range covers more than %1 days; ask for less")
+                               .arg(MaxHistoryDays));
+    }
+    return {};
 }
 
 // A whole number within [min, max] from a JSON number.
@@ -212,6 +253,12 @@ std::optional<int> entryBoxNamed(const QJsonValue& box)
     return std::nullopt;
 }
 
+bool readsHistory(RequestType type)
+{
+    return type == RequestType::Days || type == RequestType::History ||
+           type == RequestType::Detail || type == RequestType::Report;
+}
+
 QJsonValue readableRequestId(QByteArrayView line)
 {
     const QJsonValue id = QJsonDocument::fromJson(line.toByteArray()).object().value(u"id");
@@ -285,6 +332,13 @@ Outcome<Request> parseRequest(QByteArrayView line)
         request.settings = *change;
         break;
     }
+    case RequestType::Days:
+    case RequestType::History:
+    case RequestType::Detail:
+    case RequestType::Report:
+        if (const Outcome<void> range = readRange(object, request); !range)
+            return failure(range.reason());
+        break;
     default:
         break;
     }

@@ -9,6 +9,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QDate>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QString>
@@ -17,9 +18,12 @@
 
 namespace kelvaro::service {
 
-inline constexpr int ProtocolVersion = 1;
+// 2: the recorder's history ("days", "history", "detail", "report").
+inline constexpr int ProtocolVersion = 2;
 // The longest line either side accepts, its newline excluded.
 inline constexpr qsizetype MaxLineLength = 64 * 1024;
+// The most days a history request may cover: ten years and a few days.
+inline constexpr int MaxHistoryDays = 3660;
 
 // Splits a byte stream into lines of at most MaxLineLength bytes. A longer line makes the
 // reader over-long for good: the connection is not to be read any further.
@@ -47,8 +51,17 @@ enum class RequestType
     Status,
     Set,
     Reset,
-    Settings
+    Settings,
+    // The recorder's daily log files: their dates, the chart's summary of a range, the
+    // lines of a few days, the daily report.
+    Days,
+    History,
+    Detail,
+    Report
 };
+
+// Whether a request reads the recorder's log files (one such request per client at a time).
+bool readsHistory(RequestType type);
 
 // One settings change, as the window's dialogs and menus make them.
 struct SettingsChange
@@ -74,6 +87,10 @@ struct Request
     SettingsChange settings;
     // "subscribe": also send the settings record ("record" messages), now and on change.
     bool withRecord = false;
+    // "days", "history", "detail", "report": the first and last day (both needed by
+    // "history" and "detail"); never after one another, at most MaxHistoryDays apart.
+    std::optional<QDate> from;
+    std::optional<QDate> to;
 };
 
 // Reads one request line. A refusal says what is wrong with it, for the client.

@@ -4,6 +4,7 @@
 #include "core/version.h"
 #include "link/board_session.h"
 #include "link/settings_check.h"
+#include "service/history_answers.h"
 #include "service/live_state.h"
 #include "values/parameter_entry.h"
 
@@ -75,7 +76,8 @@ struct ServiceServer::Client
     std::optional<bool> fahrenheit; // none: the unit of the settings
     QLocale locale = QLocale::c();
     int writesOpen = 0;
-    bool spoke = false; // sent a request line
+    bool spoke = false;                     // sent a request line
+    std::unique_ptr<HistoryAnswer> history; // the history request being answered
 };
 
 ServiceServer::ServiceServer(BoardSession& session, QString programName, Journal journal,
@@ -351,7 +353,35 @@ void ServiceServer::handle(Client& client, const Request& request)
     case RequestType::Settings:
         send(client, settingsAnswer(client, request));
         return;
+    case RequestType::Days:
+    case RequestType::History:
+    case RequestType::Detail:
+    case RequestType::Report:
+        startHistory(client, request);
+        return;
     }
+}
+
+void ServiceServer::startHistory(Client& client, const Request& request)
+{
+    // One at a time: a client's reading is bounded, and its answers never interleave.
+    std::optional<QString> refusal = HistoryAnswer::refusal(request);
+    if (client.history)
+        refusal = QStringLiteral("one history request at a time: the one before is still "
+                                 "being answered");
+    if (refusal) {
+        send(client, errorMessage(*refusal, request.id));
+        return;
+    }
+    client.history = std::make_unique<HistoryAnswer>(*client.socket, request,
+                                                     HistoryAnswer::sourceOf(m_session));
+    QLocalSocket* socket = client.socket;
+    connect(client.history.get(), &HistoryAnswer::finished, this, [this, socket] {
+        const auto found = m_clients.value(socket);
+        if (found && found->history)
+            found->history.release()->deleteLater();
+    });
+    client.history->start();
 }
 
 namespace {

@@ -62,6 +62,8 @@ private:
     void onNewConnection();
     void onReadable(Client& client);
     void handle(Client& client, const Request& request);
+    // "days", "history", "detail", "report": answered by the client's HistoryAnswer.
+    void startHistory(Client& client, const Request& request);
     void onBlock();
     void onWriteChanged(quint64 id, WriteState state);
     void onSettingsChanged();

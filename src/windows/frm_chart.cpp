@@ -2,6 +2,8 @@
 
 #include "history/history_command.h"
 #include "logging/log_recorder.h"
+#include "service/remote_history.h"
+#include "service/service_client.h"
 #include "values/parameter_values.h"
 #include "windows/chart_widget.h"
 
@@ -20,6 +22,7 @@
 #include <QSaveFile>
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
+#include <utility>
 
 namespace kelvaro {
 
@@ -52,34 +55,11 @@ Frm_Chart::Frm_Chart(Kelv_Main& state, const TrendBuffer& trend, QString folder,
     buildControls();
     connect(&m_loading, &QFutureWatcher<Loaded>::finished, this, [this] {
         const Loaded loaded = m_loading.result();
-        m_history = loaded.data;
-        m_loadErrors = loaded.errors;
-        if (m_mode != Mode::History)
-            return;
-        m_chart->setData(m_history.get());
-        m_chart->setTimeRange(startOfDay(m_from->date()), startOfDay(m_to->date().addDays(1)));
-        m_show->setEnabled(true);
-        loadDetailForView();
-        m_status->setText(statusText());
-        Q_EMIT historyShown();
+        m_source.clear();
+        showLoaded(loaded.data, loaded.errors);
     });
     connect(&m_detailLoading, &QFutureWatcher<std::shared_ptr<const HistoryData>>::finished, this,
-            [this] {
-                std::shared_ptr<const HistoryData> detail = m_detailLoading.result();
-                // Only for the days read by the last Show; a newer Show supersedes it.
-                auto sameDays = [](const HistoryData& a, const HistoryData& b) {
-                    return a.days().size() == b.days().size() && !a.days().empty() &&
-                           a.days().front().date == b.days().front().date &&
-                           a.days().back().date == b.days().back().date;
-                };
-                if (!detail || !m_history || m_loading.isRunning() ||
-                    !sameDays(*detail, *m_history))
-                    return;
-                m_history = std::move(detail);
-                if (m_mode == Mode::History)
-                    m_chart->setData(m_history.get());
-                loadDetailForView(); // the view may have moved on meanwhile
-            });
+            [this] { takeDetail(m_detailLoading.result()); });
     connect(m_chart, &ChartWidget::viewChanged, this, &Frm_Chart::loadDetailForView);
     // Zooming the live view chooses the span it follows the clock with.
     connect(m_chart, &ChartWidget::zoomed, this, [this](qint64 span) {
@@ -90,6 +70,93 @@ Frm_Chart::Frm_Chart(Kelv_Main& state, const TrendBuffer& trend, QString folder,
     resize(1000, 620);
 }
 
+void Frm_Chart::showLoaded(std::shared_ptr<const HistoryData> days, const QStringList& errors)
+{
+    m_history = std::move(days);
+    m_loadErrors = errors;
+    m_show->setEnabled(m_mode == Mode::History);
+    if (m_mode != Mode::History)
+        return;
+    m_chart->setData(m_history.get());
+    m_chart->setTimeRange(startOfDay(m_from->date()), startOfDay(m_to->date().addDays(1)));
+    loadDetailForView();
+    m_status->setText(statusText());
+    Q_EMIT historyShown();
+}
+
+void Frm_Chart::takeDetail(std::shared_ptr<const HistoryData> detail)
+{
+    // Only for the days read by the last Show; a newer Show supersedes it.
+    auto sameDays = [](const HistoryData& a, const HistoryData& b) {
+        return a.days().size() == b.days().size() && !a.days().empty() &&
+               a.days().front().date == b.days().front().date &&
+               a.days().back().date == b.days().back().date;
+    };
+    if (!detail || !m_history || loading() || !sameDays(*detail, *m_history))
+        return;
+    m_history = std::move(detail);
+    if (m_mode == Mode::History)
+        m_chart->setData(m_history.get());
+    loadDetailForView(); // the view may have moved on meanwhile
+}
+
+bool Frm_Chart::loading() const
+{
+    return m_loading.isRunning() || m_asking == Asking::History;
+}
+
+service::RemoteHistory* Frm_Chart::remote()
+{
+    service::ServiceClient* client = m_recorder ? m_recorder() : nullptr;
+    if (!client) {
+        m_remote.reset();
+        m_remoteClient = nullptr;
+        return nullptr;
+    }
+    if (client == m_remoteClient && m_remote)
+        return m_remote.get();
+    // A new connection (attached again): what was asked through the old one is dropped.
+    m_asking = Asking::Nothing;
+    m_remoteClient = client;
+    m_remote = std::make_unique<service::RemoteHistory>(*client);
+    const QString where = QStringLiteral("from the recorder on %1").arg(client->path());
+    connect(m_remote.get(), &service::RemoteHistory::historyReady, this,
+            [this, where](std::shared_ptr<const HistoryData> days, const QStringList& errors) {
+                const Asking asked = std::exchange(m_asking, Asking::Nothing);
+                if (asked == Asking::History) {
+                    m_source = where;
+                    m_remoteProblem.clear();
+                    showLoaded(std::move(days), errors);
+                } else if (asked == Asking::Detail) {
+                    takeDetail(std::move(days));
+                }
+                showPending();
+            });
+    connect(m_remote.get(), &service::RemoteHistory::failed, this, [this](const QString& why) {
+        const Asking asked = std::exchange(m_asking, Asking::Nothing);
+        if (asked == Asking::Nothing)
+            return;
+        // A close view without its lines is still drawn from the summary; a Show that
+        // brought nothing says why instead of an empty chart.
+        m_remoteProblem = why;
+        if (asked == Asking::History) {
+            m_history.reset();
+            m_loadErrors.clear();
+            m_chart->setData(nullptr);
+            m_show->setEnabled(m_mode == Mode::History);
+        }
+        m_status->setText(statusText());
+        showPending();
+    });
+    return m_remote.get();
+}
+
+void Frm_Chart::showPending()
+{
+    if (const auto pending = std::exchange(m_pendingShow, std::nullopt))
+        showDays(pending->first, pending->second);
+}
+
 Frm_Chart::~Frm_Chart()
 {
     m_loading.waitForFinished();
@@ -98,8 +165,8 @@ Frm_Chart::~Frm_Chart()
 
 void Frm_Chart::loadDetailForView()
 {
-    if (m_mode != Mode::History || !m_history || m_loading.isRunning() ||
-        m_detailLoading.isRunning())
+    if (m_mode != Mode::History || !m_history || loading() || m_detailLoading.isRunning() ||
+        m_asking == Asking::Detail)
         return;
     const ChartView view = m_chart->view();
     if (m_history->holdsLines(view.t0, view.t1))
@@ -109,6 +176,15 @@ void Frm_Chart::loadDetailForView()
     if (from.daysTo(to) >= HistoryData::DetailDays)
         return; // far enough out for the summary
     std::shared_ptr<const HistoryData> held = m_history;
+    if (!m_source.isEmpty()) {
+        // Days the recorder sent: their lines come from it too, while it is there.
+        service::RemoteHistory* recorder = remote();
+        if (!recorder || recorder->busy())
+            return;
+        m_asking = Asking::Detail;
+        recorder->requestDetail(held, from, to);
+        return;
+    }
     m_detailLoading.setFuture(QtConcurrent::run([held, from, to]() {
         return std::shared_ptr<const HistoryData>(held->withDetail(from, to));
     }));
@@ -224,7 +300,7 @@ void Frm_Chart::setMode(Mode mode)
     const bool history = mode == Mode::History;
     m_from->setEnabled(history);
     m_to->setEnabled(history);
-    m_show->setEnabled(history && !m_loading.isRunning());
+    m_show->setEnabled(history && !loading());
     m_pause->setEnabled(!history);
     if (history) {
         m_chart->setFollowing(false);
@@ -248,26 +324,47 @@ QString Frm_Chart::statusText() const
             .arg(m_trend.endIndex() - m_trend.firstIndex());
     if (m_loading.isRunning())
         return QStringLiteral("Reading the log files...");
+    if (m_asking == Asking::History)
+        return QStringLiteral("Asking the recorder for its log files...");
+    if (!m_history && !m_remoteProblem.isEmpty())
+        return QStringLiteral("No history: %1.").arg(m_remoteProblem);
     if (!m_history)
         return QStringLiteral("Choose the days and press Show.");
     QString text = QStringLiteral("%1 days, %2 lines, %3 skipped")
                        .arg(m_history->days().size())
                        .arg(m_history->totalLines())
                        .arg(m_history->totalSkipped());
+    if (!m_source.isEmpty())
+        text += QStringLiteral(", ") + m_source;
     if (!m_loadErrors.isEmpty())
         text += QStringLiteral("; cannot read: ") + m_loadErrors.join(QStringLiteral("; "));
+    if (m_history && !m_remoteProblem.isEmpty())
+        text += QStringLiteral("; close view from the summary: ") + m_remoteProblem;
     return text;
 }
 
 void Frm_Chart::showDays(const QDate& from, const QDate& to)
 {
-    if (m_loading.isRunning())
+    if (loading())
         return;
     if (m_mode != Mode::History)
         setMode(Mode::History);
     m_from->setDate(from);
     m_to->setDate(to);
     m_show->setEnabled(false);
+    if (service::RemoteHistory* recorder = remote()) {
+        // Attached: the days are the recorder's, from its board folder.
+        if (recorder->busy()) {
+            // The lines of a close view are on their way: the Show follows them.
+            m_pendingShow = {from, to};
+            return;
+        }
+        m_remoteProblem.clear();
+        m_asking = Asking::History;
+        recorder->requestHistory(from, to);
+        m_status->setText(statusText());
+        return;
+    }
     HistoryCommand range;
     range.from = from;
     range.to = to;
@@ -371,6 +468,15 @@ void Frm_Chart::exportPng()
 
 void Frm_Chart::exportCsv()
 {
+    // The recorder's days hold their lines only where a close view asked for them; the
+    // rest are not here to be written.
+    if (m_mode == Mode::History && m_history && !m_source.isEmpty() &&
+        !m_history->holdsLines(m_chart->view().t0, m_chart->view().t1 + 1)) {
+        m_status->setText(QStringLiteral("The recorder's days are exported from a close view: "
+                                         "zoom in to %1 days or fewer.")
+                              .arg(HistoryData::DetailDays));
+        return;
+    }
     const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export CSV"), m_folder,
                                                       QStringLiteral("CSV file (*.csv)"));
     if (path.isEmpty())

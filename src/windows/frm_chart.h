@@ -8,10 +8,13 @@
 #include "history/trend_buffer.h"
 
 #include <QFutureWatcher>
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <utility>
 
 class QCheckBox;
 class QComboBox;
@@ -23,6 +26,11 @@ class QPushButton;
 namespace kelvaro {
 
 class ChartWidget;
+
+namespace service {
+class RemoteHistory;
+class ServiceClient;
+} // namespace service
 
 class Frm_Chart : public QWidget
 {
@@ -39,6 +47,11 @@ public:
     Frm_Chart(Kelv_Main& state, const TrendBuffer& trend, QString folder,
               QWidget* parent = nullptr);
     ~Frm_Chart() override;
+
+    // The recorder's connection while the window program is attached to one (none
+    // otherwise): History then asks the recorder for its board folder's days.
+    using RecorderClient = std::function<service::ServiceClient*()>;
+    void setRecorder(RecorderClient recorder) { m_recorder = std::move(recorder); }
 
     Mode mode() const { return m_mode; }
     void setMode(Mode mode);
@@ -81,6 +94,15 @@ private:
     // Writes in the background and tells the outcome in the status line.
     void writeInBackground(const QString& path, std::function<bool()> write);
     ValueUnits units() const;
+    // Shows days read (here or by the recorder) and what could not be read.
+    void showLoaded(std::shared_ptr<const HistoryData> days, const QStringList& errors);
+    // Takes a history with the lines of a close view, when it is still of the days shown.
+    void takeDetail(std::shared_ptr<const HistoryData> detail);
+    // The recorder's history when attached to one, or none (then the folder is read).
+    service::RemoteHistory* remote();
+    bool loading() const;
+    // A Show asked for while the recorder was sending a close view's lines.
+    void showPending();
 
     Kelv_Main& m_state;
     const TrendBuffer& m_trend;
@@ -95,6 +117,19 @@ private:
     QFutureWatcher<Loaded> m_loading;
     QFutureWatcher<std::shared_ptr<const HistoryData>> m_detailLoading;
     QStringList m_loadErrors;
+    RecorderClient m_recorder;
+    std::unique_ptr<service::RemoteHistory> m_remote;
+    QPointer<service::ServiceClient> m_remoteClient; // the client m_remote asks through
+    enum class Asking
+    {
+        Nothing,
+        History,
+        Detail
+    };
+    Asking m_asking = Asking::Nothing;
+    QString m_source;        // where the days shown came from, when not the folder
+    QString m_remoteProblem; // why the recorder sent no history
+    std::optional<std::pair<QDate, QDate>> m_pendingShow;
     qint64 m_liveSpan = 3600 * 1000;
     qint64 m_lastFollow = 0; // when the live view last moved with the clock
 

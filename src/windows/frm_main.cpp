@@ -273,8 +273,10 @@ void Frm_Main::buildMenus()
     addEntry(logging, "mnuLogSettings", QStringLiteral("Settings"),
              [this] { showWindow(m_loggingWindow); });
     addEntry(logging, "mnuLogChart", QStringLiteral("Chart"), [this] {
-        if (!m_chartWindow)
+        if (!m_chartWindow) {
             m_chartWindow = new Frm_Chart(m_state, m_session.keepTrend(), m_folder, this);
+            m_chartWindow->setRecorder([this] { return m_service->client(); });
+        }
         m_chartWindow->show();
         m_chartWindow->raise();
         m_chartWindow->activateWindow();

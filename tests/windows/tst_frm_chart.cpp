@@ -1,9 +1,11 @@
 // The chart window: the live trend repaints at most once per block and not while hidden,
 // recorded days are read in the background and shown with their counts, the unit switch
-// redraws, and the main window's Logging menu ends with "Chart".
+// redraws, an older recorder is named in the status line, and the main window's Logging
+// menu ends with "Chart".
 
 #include "core/register_words.h"
 #include "link/board_session.h"
+#include "service/service_client.h"
 #include "windows/chart_widget.h"
 #include "windows/frm_chart.h"
 #include "windows/frm_main.h"
@@ -11,6 +13,8 @@
 #include <QAccessible>
 #include <QAction>
 #include <QFile>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSignalSpy>
@@ -177,6 +181,35 @@ private Q_SLOTS:
         window.chart()->setTimeRange(t0, t0 + 24 * 3600 * 1000);
         QTRY_COMPARE(window.history()->endIndex(), 2);
         QCOMPARE(window.history()->timeAt(0), t0 + 10 * 3600 * 1000);
+    }
+
+    // Attached to a recorder older than the history requests: the status line says so
+    // instead of showing an empty chart, and the window's own folder is not read instead.
+    void olderRecorder_saidInTheStatusLine()
+    {
+        QTemporaryDir dir;
+        writeFile(dir.filePath(QStringLiteral("07-12-2026.txt")), "07-12-2026,00:00:00,2468,1\r\n");
+        QLocalServer old;
+        QVERIFY(old.listen(dir.filePath(QStringLiteral("old.sock"))));
+        connect(&old, &QLocalServer::newConnection, &old, [&] {
+            old.nextPendingConnection()->write(R"({"type":"hello","protocol":1})"
+                                               "\n");
+        });
+        service::ServiceClient client;
+        QSignalSpy connected(&client, &service::ServiceClient::connected);
+        client.connectTo(old.fullServerName());
+        QVERIFY(connected.wait());
+        Kelv_Main state;
+        state.settings.Log_NameFormat = LooseValue::text(QStringLiteral("DD-MM-YYYY"));
+        TrendBuffer trend;
+        Frm_Chart window(state, trend, dir.path());
+        window.setAttribute(Qt::WA_DeleteOnClose, false);
+        window.setRecorder([&client] { return &client; });
+        window.showDays(QDate(2026, 12, 7), QDate(2026, 12, 7));
+        QTRY_COMPARE(window.statusText(),
+                     QStringLiteral("No history: the recorder is older (protocol 1) and cannot "
+                                    "send its history."));
+        QVERIFY(!window.history());
     }
 
     void liveOpensOnWhatItHolds_data()
