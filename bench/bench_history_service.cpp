@@ -8,6 +8,7 @@
 //   KELVARO_BENCH_YEAR=FOLDER bench_history_service    a folder of bench/gen_year_logs.py
 //   KELVARO_BENCH_STEP=2 bench_history_service         a line every 2 s, as the recorder
 //                                                      writes on every change of the board
+//   KELVARO_BENCH_SSH=ssh://127.0.0.1:PORT ...         the socket reached through ssh
 
 #include "history/daily_report.h"
 #include "history/field_meaning.h"
@@ -76,7 +77,9 @@ struct Year
         client = std::make_unique<ServiceClient>();
         QEventLoop loop;
         QObject::connect(client.get(), &ServiceClient::connected, &loop, &QEventLoop::quit);
-        client->connectTo(socket);
+        // Through ssh when asked: KELVARO_BENCH_SSH=ssh://127.0.0.1:PORT (the far side's
+        // kelvaro-ctl and KELVARO_SSH_COMMAND as for kelvaro --attach).
+        client->connectTo(qEnvironmentVariable("KELVARO_BENCH_SSH") + socket);
         loop.exec();
         remote = std::make_unique<RemoteHistory>(*client);
     }

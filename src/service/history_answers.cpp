@@ -12,6 +12,8 @@
 #include <QLocalSocket>
 #include <QPromise>
 #include <QThreadPool>
+#include <iterator>
+#include <thread>
 
 namespace kelvaro::service {
 
@@ -244,13 +246,28 @@ void HistoryAnswer::next()
         Piece piece;
         if (stop->load())
             return piece;
-        const auto data = HistoryData::load(batch, names, readingThreads(), &piece.errors);
-        for (const HistoryData::Day& day : data->days()) {
-            ++piece.read;
-            piece.lines.push_back(line(dayMessage(day), id));
-            for (const QJsonObject& m : bucketMessages(day))
-                piece.lines.push_back(line(m, id));
-        }
+        const int threads = readingThreads();
+        const auto data = HistoryData::load(batch, names, threads, &piece.errors);
+        // The days are packed on as many threads as they were read on: packing (zlib)
+        // costs about as much as reading.
+        const std::vector<HistoryData::Day>& days = data->days();
+        std::vector<std::vector<QByteArray>> packed(days.size());
+        const auto pack = [&](size_t from, size_t step) {
+            for (size_t k = from; k < days.size(); k += step) {
+                packed[k].push_back(line(dayMessage(days[k]), id));
+                for (const QJsonObject& m : bucketMessages(days[k]))
+                    packed[k].push_back(line(m, id));
+            }
+        };
+        std::vector<std::thread> helpers;
+        for (int t = 1; t < threads; ++t)
+            helpers.emplace_back(pack, size_t(t), size_t(threads));
+        pack(0, size_t(threads));
+        for (std::thread& helper : helpers)
+            helper.join();
+        piece.read = int(days.size());
+        for (std::vector<QByteArray>& lines : packed)
+            std::move(lines.begin(), lines.end(), std::back_inserter(piece.lines));
         return piece;
     });
 }

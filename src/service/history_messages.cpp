@@ -11,6 +11,27 @@ namespace {
 
 constexpr int BucketFields = 7;
 constexpr qsizetype BucketBytes = BucketFields * 4;
+
+// A bucket's fields in the order of the message.
+template <class B> auto& bucketField(B& bucket, int field)
+{
+    switch (field) {
+    case 0:
+        return bucket.tFirst;
+    case 1:
+        return bucket.tLast;
+    case 2:
+        return bucket.min;
+    case 3:
+        return bucket.max;
+    case 4:
+        return bucket.first;
+    case 5:
+        return bucket.last;
+    default:
+        return bucket.count;
+    }
+}
 // A day is at most 25 hours long (the day the clock goes back).
 constexpr qint64 LongestDaySeconds = 25 * 3600;
 
@@ -50,19 +71,25 @@ std::vector<QJsonObject> bucketMessages(const HistoryData::Day& day)
     const int count = day.bucketCount();
     QByteArray raw(count * BucketBytes, Qt::Uninitialized);
     for (int c = 0; c < day.width; ++c) {
+        const HistoryData::Bucket* column = day.buckets->data() + size_t(c) * size_t(count);
+        // Field after field, each bucket's value less the one before it: the times step by
+        // about the bucket's width and the values change little, which zlib packs tightly
+        // (a year's summary is about a fifth of its raw size).
         char* out = raw.data();
-        const HistoryData::Bucket* b = day.buckets->data() + size_t(c) * size_t(count);
-        for (int i = 0; i < count; ++i, ++b) {
-            for (const qint32 v :
-                 {b->tFirst, b->tLast, b->min, b->max, b->first, b->last, b->count}) {
-                qToLittleEndian(v, out);
+        for (int f = 0; f < BucketFields; ++f) {
+            qint32 previous = 0;
+            for (int i = 0; i < count; ++i) {
+                const qint32 v = bucketField(column[i], f);
+                qToLittleEndian(qint32(quint32(v) - quint32(previous)), out);
                 out += 4;
+                previous = v;
             }
         }
-        messages.push_back({{QStringLiteral("type"), QStringLiteral("buckets")},
-                            {QStringLiteral("date"), dayText(day.date)},
-                            {QStringLiteral("column"), c},
-                            {QStringLiteral("data"), QString::fromLatin1(raw.toBase64())}});
+        messages.push_back(
+            {{QStringLiteral("type"), QStringLiteral("buckets")},
+             {QStringLiteral("date"), dayText(day.date)},
+             {QStringLiteral("column"), c},
+             {QStringLiteral("data"), QString::fromLatin1(qCompress(raw, 1).toBase64())}});
     }
     return messages;
 }
@@ -74,12 +101,12 @@ std::vector<QJsonObject> fileMessages(const QDate& date, QByteArrayView bytes)
     do {
         const QByteArrayView chunk =
             bytes.sliced(offset, std::min(ChunkBytes, bytes.size() - offset));
-        messages.push_back(
-            {{QStringLiteral("type"), QStringLiteral("file")},
-             {QStringLiteral("date"), dayText(date)},
-             {QStringLiteral("offset"), offset},
-             {QStringLiteral("size"), bytes.size()},
-             {QStringLiteral("data"), QString::fromLatin1(chunk.toByteArray().toBase64())}});
+        messages.push_back({{QStringLiteral("type"), QStringLiteral("file")},
+                            {QStringLiteral("date"), dayText(date)},
+                            {QStringLiteral("offset"), offset},
+                            {QStringLiteral("size"), bytes.size()},
+                            {QStringLiteral("data"),
+                             QString::fromLatin1(qCompress(chunk.toByteArray(), 1).toBase64())}});
         offset += chunk.size();
     } while (offset < bytes.size());
     return messages;
@@ -165,25 +192,50 @@ std::optional<QByteArray> messageData(const QJsonObject& message)
     return *decoded;
 }
 
+std::optional<QByteArray> fileChunkData(const QJsonObject& message)
+{
+    const std::optional<QByteArray> packed = messageData(message);
+    // The size is read before anything is unpacked: no message makes the client allocate
+    // more than a chunk.
+    if (!packed || packed->size() < 4 || qFromBigEndian<quint32>(packed->constData()) > ChunkBytes)
+        return std::nullopt;
+    if (qFromBigEndian<quint32>(packed->constData()) == 0)
+        return QByteArray();
+    QByteArray data = qUncompress(*packed);
+    if (data.isEmpty())
+        return std::nullopt;
+    return data;
+}
+
 Outcome<void> readBucketMessage(const QJsonObject& message, const HistoryData::Day& day,
                                 std::vector<HistoryData::Bucket>& buckets)
 {
     const int count = day.bucketCount();
     const int column = message.value(u"column").toInt(-1);
-    const std::optional<QByteArray> raw = messageData(message);
-    if (column < 0 || column >= day.width || !raw || raw->size() != count * BucketBytes ||
-        buckets.size() != size_t(count) * size_t(day.width))
+    const std::optional<QByteArray> packed = messageData(message);
+    const qsizetype expected = count * BucketBytes;
+    const auto refuse = [&day] {
         return failure(
             QStringLiteral("the buckets of %1 do not fit the day").arg(dayText(day.date)));
-    const char* in = raw->constData();
+    };
+    // The packed size comes first, big-endian: checked before anything is unpacked, so a
+    // message cannot make the client allocate more than the day needs.
+    if (column < 0 || column >= day.width || !packed || packed->size() < 4 ||
+        qFromBigEndian<quint32>(packed->constData()) != quint32(expected) ||
+        buckets.size() != size_t(count) * size_t(day.width))
+        return refuse();
+    const QByteArray raw = qUncompress(*packed);
+    if (raw.size() != expected)
+        return refuse();
+    const char* in = raw.constData();
     HistoryData::Bucket* b = buckets.data() + size_t(column) * size_t(count);
-    for (int i = 0; i < count; ++i, ++b) {
-        qint32 v[BucketFields];
-        for (qint32& x : v) {
-            x = qFromLittleEndian<qint32>(in);
+    for (int f = 0; f < BucketFields; ++f) {
+        qint32 value = 0;
+        for (int i = 0; i < count; ++i) {
+            value = qint32(quint32(value) + quint32(qFromLittleEndian<qint32>(in)));
             in += 4;
+            bucketField(b[i], f) = value;
         }
-        *b = {v[0], v[1], v[2], v[3], v[4], v[5], v[6]};
     }
     return {};
 }

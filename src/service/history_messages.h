@@ -26,7 +26,8 @@ inline constexpr qsizetype ErrorTextPerMessage = 32 * 1024;
 QJsonObject dayMessage(const HistoryData::Day& day);
 // "buckets": the day's buckets of each column, one message a column.
 std::vector<QJsonObject> bucketMessages(const HistoryData::Day& day);
-// "file": the bytes of the day's log file, in chunks (one empty message for an empty file).
+// "file": the bytes of the day's log file, in chunks (one empty message for an empty file),
+// each packed with zlib as qCompress packs it (the size first, big-endian).
 std::vector<QJsonObject> fileMessages(const QDate& date, QByteArrayView bytes);
 // Messages of `type` carrying `bytes` in chunks, as "data" (base64).
 std::vector<QJsonObject> chunkMessages(const QString& type, QByteArrayView bytes);
@@ -41,6 +42,9 @@ Outcome<void> readBucketMessage(const QJsonObject& message, const HistoryData::D
                                 std::vector<HistoryData::Bucket>& buckets);
 // The base64 "data" of a message; no value when it is not base64.
 std::optional<QByteArray> messageData(const QJsonObject& message);
+// The "data" of a "file" message unpacked; no value when it is not base64, does not unpack,
+// or would unpack to more than ChunkBytes.
+std::optional<QByteArray> fileChunkData(const QJsonObject& message);
 // A day written YYYY-MM-DD.
 std::optional<QDate> messageDate(const QJsonValue& value);
 

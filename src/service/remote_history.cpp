@@ -151,7 +151,7 @@ Outcome<void> RemoteHistory::take(const QJsonObject& message)
         return readBucketMessage(message, r.days.back(), *r.buckets.back());
     } else if (type == u"file") {
         const std::optional<QDate> date = messageDate(message.value(u"date"));
-        const std::optional<QByteArray> data = messageData(message);
+        const std::optional<QByteArray> data = fileChunkData(message);
         const qint64 offset = message.value(u"offset").toInteger(-1);
         const qint64 size = message.value(u"size").toInteger(-1);
         if (!date || !data || size < 0 || size > LargestFile)

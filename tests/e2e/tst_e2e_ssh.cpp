@@ -29,18 +29,26 @@ struct SshCtlRun
     QString err;
 };
 
-SshCtlRun ctlOverSsh(const QString& sshCommand, const QStringList& arguments)
+SshCtlRun runOverSsh(const QString& program, const QString& sshCommand,
+                     const QStringList& arguments, const QString& folder = {})
 {
     QProcess process;
+    if (!folder.isEmpty())
+        process.setWorkingDirectory(folder);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("KELVARO_SSH_COMMAND"), sshCommand);
     process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(KELVARO_CTL_PATH), arguments);
+    process.start(program, arguments);
     if (!process.waitForFinished(30000))
         process.kill();
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             QString::fromLocal8Bit(process.readAllStandardOutput()),
             QString::fromLocal8Bit(process.readAllStandardError())};
+}
+
+SshCtlRun ctlOverSsh(const QString& sshCommand, const QStringList& arguments)
+{
+    return runOverSsh(QStringLiteral(KELVARO_CTL_PATH), sshCommand, arguments);
 }
 
 } // namespace
@@ -53,6 +61,7 @@ private Q_SLOTS:
     void ctl_overSsh_data();
     void ctl_overSsh();
     void window_attachesOverSsh_andComesBackWhenTheHostReturns();
+    void report_overSshIsTheBoardFoldersOwn();
     void speed_firstValuesOverSshAndLocally();
 
 private:
@@ -201,6 +210,29 @@ void TestE2eSsh::window_attachesOverSsh_andComesBackWhenTheHostReturns()
     QVERIFY(QTest::qWaitFor([&] { return attached.isAttached(); }, 15000));
     QCOMPARE(panel(1), QStringLiteral("Line: ") + label);
     qunsetenv("KELVARO_SSH_COMMAND");
+}
+
+// The daily report of the board folder on the far side, byte for byte as kelvaro --report
+// prints it there, with the same exit status.
+void TestE2eSsh::report_overSshIsTheBoardFoldersOwn()
+{
+    QVERIFY(QTest::qWaitFor([&] { return logLines(m_dir.path()).size() >= 2; }, 15000));
+    const QString program = QStringLiteral(KELVARO_PROGRAM_PATH);
+    QTemporaryDir desk;
+    const SshCtlRun remote = runOverSsh(
+        program, m_ssh.sshCommand(),
+        {QStringLiteral("--report"), QStringLiteral("--attach"), m_ssh.address(m_socket)},
+        desk.path());
+    const SshCtlRun local = runOverSsh(program, {}, {QStringLiteral("--report")}, m_dir.path());
+    QVERIFY2(remote.exitCode == 0, qPrintable(remote.err));
+    QCOMPARE(remote.exitCode, local.exitCode);
+    QVERIFY(remote.out.startsWith(u"date,lines,skipped,"));
+    // Today's row may have grown between the two runs; the days before and the header not.
+    const QStringList remoteRows = remote.out.split(u'\n');
+    const QStringList localRows = local.out.split(u'\n');
+    QCOMPARE(remoteRows.size(), localRows.size());
+    QCOMPARE(remoteRows.first(), localRows.first());
+    QCOMPARE(remoteRows.value(1).section(u',', 0, 0), localRows.value(1).section(u',', 0, 0));
 }
 
 // Not a check but a measure (the figures go to the manual's performance page): the time
