@@ -190,7 +190,8 @@ void localYear(benchmark::State& state)
 }
 BENCHMARK(localYear)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
-void serviceYear(benchmark::State& state)
+// The history of [from, to] through the socket, as often as the benchmark runs.
+void serviceHistory(benchmark::State& state, const QDate& from, const QDate& to, const char* name)
 {
     Year& y = year();
     for (auto _ : state) {
@@ -199,10 +200,17 @@ void serviceYear(benchmark::State& state)
         QObject::connect(
             y.remote.get(), &RemoteHistory::historyReady, &context,
             [&](std::shared_ptr<const HistoryData> d, const QStringList&) { got = d; });
-        y.remote->requestHistory(First, Last);
+        y.remote->requestHistory(from, to);
         y.until([&] { return got != nullptr; });
     }
-    y.count(state, "year", R"({"type":"history","id":1,"from":"2025-01-01","to":"2025-12-31"})");
+    const QString request = QStringLiteral(R"({"type":"history","id":1,"from":"%1","to":"%2"})")
+                                .arg(from.toString(Qt::ISODate), to.toString(Qt::ISODate));
+    y.count(state, name, request.toUtf8());
+}
+
+void serviceYear(benchmark::State& state)
+{
+    serviceHistory(state, First, Last, "year");
 }
 BENCHMARK(serviceYear)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
@@ -221,17 +229,7 @@ BENCHMARK(localWeek)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5
 
 void serviceWeek(benchmark::State& state)
 {
-    Year& y = year();
-    for (auto _ : state) {
-        std::shared_ptr<const HistoryData> got;
-        QObject context;
-        QObject::connect(
-            y.remote.get(), &RemoteHistory::historyReady, &context,
-            [&](std::shared_ptr<const HistoryData> d, const QStringList&) { got = d; });
-        y.remote->requestHistory(WeekFrom, WeekTo);
-        y.until([&] { return got != nullptr; });
-    }
-    y.count(state, "week", R"({"type":"history","id":1,"from":"2025-06-10","to":"2025-06-16"})");
+    serviceHistory(state, WeekFrom, WeekTo, "week");
 }
 BENCHMARK(serviceWeek)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 

@@ -120,7 +120,22 @@ inline qint64 longestGap(const QStringList& lines)
     return longest;
 }
 
-#ifdef KELVARO_CTL_PATH
+// Starts the simulated board (`sim`, on `folder`) at five times its pace and a recorder on
+// the folder, and waits for the recorder's socket and its first log line. Empty when all
+// went so, otherwise what did not.
+template <class Sim>
+QString startBoardAndRecorder(Sim& sim, Recorder& recorder, const QString& folder)
+{
+    if (!sim.start({QStringLiteral("--time-scale"), QStringLiteral("5")}))
+        return sim.error();
+    if (!recorder.start(folder) ||
+        !recorder.waitForJournal(QStringLiteral("serving local clients"), 10000))
+        return recorder.journalText();
+    if (!QTest::qWaitFor([&] { return logLines(folder).size() >= 1; }, 15000))
+        return QStringLiteral("no log line within 15 s");
+    return {};
+}
+
 struct CtlRun
 {
     int exitCode = -1;
@@ -129,12 +144,16 @@ struct CtlRun
     qint64 pid = 0;
 };
 
-// Runs kelvaro-ctl in `folder` (so it finds the default socket there) to its end.
-inline CtlRun ctl(const QString& folder, const QStringList& arguments)
+// Runs `program` in `folder` to its end, with `environment` added to this process's own.
+inline CtlRun runProgram(const QString& program, const QString& folder,
+                         const QStringList& arguments, const QProcessEnvironment& environment = {})
 {
     QProcess process;
     process.setWorkingDirectory(folder);
-    process.start(QStringLiteral(KELVARO_CTL_PATH), arguments);
+    QProcessEnvironment all = QProcessEnvironment::systemEnvironment();
+    all.insert(environment);
+    process.setProcessEnvironment(all);
+    process.start(program, arguments);
     CtlRun run;
     if (!process.waitForStarted(5000))
         return run;
@@ -148,6 +167,14 @@ inline CtlRun ctl(const QString& folder, const QStringList& arguments)
     run.out = QString::fromUtf8(process.readAllStandardOutput());
     run.err = QString::fromUtf8(process.readAllStandardError());
     return run;
+}
+
+#ifdef KELVARO_CTL_PATH
+// Runs kelvaro-ctl in `folder` (so it finds the default socket there) to its end.
+inline CtlRun ctl(const QString& folder, const QStringList& arguments,
+                  const QProcessEnvironment& environment = {})
+{
+    return runProgram(QStringLiteral(KELVARO_CTL_PATH), folder, arguments, environment);
 }
 #endif
 

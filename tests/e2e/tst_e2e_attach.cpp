@@ -140,13 +140,9 @@ void TestE2eAttach::twoWindows_workThroughTheRecorderAndAttachAgainAfterItsResta
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     BoardSimProcess sim(dir.path());
-    QVERIFY2(sim.start({QStringLiteral("--time-scale"), QStringLiteral("5")}),
-             qPrintable(sim.error()));
     Recorder recorder;
-    QVERIFY(recorder.start(dir.path()));
-    QVERIFY2(recorder.waitForJournal(QStringLiteral("serving local clients"), 10000),
-             qPrintable(recorder.journalText()));
-    QVERIFY(QTest::qWaitFor([&] { return logLines(dir.path()).size() >= 1; }, 15000));
+    const QString notStarted = startBoardAndRecorder(sim, recorder, dir.path());
+    QVERIFY2(notStarted.isEmpty(), qPrintable(notStarted));
 
     // The first window opens its port, finds it held by the recorder and attaches; the
     // second is told the socket.
@@ -223,13 +219,9 @@ void TestE2eAttach::history_chartAndReportComeFromTheRecordersFolder()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     BoardSimProcess sim(dir.path());
-    QVERIFY2(sim.start({QStringLiteral("--time-scale"), QStringLiteral("5")}),
-             qPrintable(sim.error()));
     Recorder recorder;
-    QVERIFY(recorder.start(dir.path()));
-    QVERIFY2(recorder.waitForJournal(QStringLiteral("serving local clients"), 10000),
-             qPrintable(recorder.journalText()));
-    QVERIFY(QTest::qWaitFor([&] { return logLines(dir.path()).size() >= 1; }, 15000));
+    const QString notStarted = startBoardAndRecorder(sim, recorder, dir.path());
+    QVERIFY2(notStarted.isEmpty(), qPrintable(notStarted));
     writePastDays(dir.path(), 10);
     const QString yesterday = QDate::currentDate().addDays(-1).toString(Qt::ISODate);
 

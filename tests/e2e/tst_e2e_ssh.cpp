@@ -22,33 +22,14 @@ using kelvaro::service::AttachedBoard;
 
 namespace {
 
-struct SshCtlRun
+// kelvaro-ctl (or `program`) through the test's ssh: KELVARO_SSH_COMMAND names its config.
+CtlRun overSsh(const QString& sshCommand, const QStringList& arguments,
+               const QString& program = QStringLiteral(KELVARO_CTL_PATH),
+               const QString& folder = QDir::tempPath())
 {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-SshCtlRun runOverSsh(const QString& program, const QString& sshCommand,
-                     const QStringList& arguments, const QString& folder = {})
-{
-    QProcess process;
-    if (!folder.isEmpty())
-        process.setWorkingDirectory(folder);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment environment;
     environment.insert(QStringLiteral("KELVARO_SSH_COMMAND"), sshCommand);
-    process.setProcessEnvironment(environment);
-    process.start(program, arguments);
-    if (!process.waitForFinished(30000))
-        process.kill();
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromLocal8Bit(process.readAllStandardOutput()),
-            QString::fromLocal8Bit(process.readAllStandardError())};
-}
-
-SshCtlRun ctlOverSsh(const QString& sshCommand, const QStringList& arguments)
-{
-    return runOverSsh(QStringLiteral(KELVARO_CTL_PATH), sshCommand, arguments);
+    return runProgram(program, folder, arguments, environment);
 }
 
 } // namespace
@@ -77,11 +58,8 @@ void TestE2eSsh::initTestCase()
     QVERIFY(m_dir.isValid());
     m_socket = m_dir.filePath(QStringLiteral("kelvaro.sock"));
     m_sim = std::make_unique<BoardSimProcess>(m_dir.path());
-    QVERIFY2(m_sim->start({QStringLiteral("--time-scale"), QStringLiteral("5")}),
-             qPrintable(m_sim->error()));
-    QVERIFY(m_recorder.start(m_dir.path()));
-    QVERIFY2(m_recorder.waitForJournal(QStringLiteral("serving local clients"), 10000),
-             qPrintable(m_recorder.journalText()));
+    const QString notStarted = startBoardAndRecorder(*m_sim, m_recorder, m_dir.path());
+    QVERIFY2(notStarted.isEmpty(), qPrintable(notStarted));
     // The far side's sessions find this build's kelvaro-ctl first.
     const QString ctlFolder = QFileInfo(QStringLiteral(KELVARO_CTL_PATH)).absolutePath();
     if (!m_ssh.start(ctlFolder + QStringLiteral(":/usr/bin:/bin")))
@@ -154,7 +132,7 @@ void TestE2eSsh::ctl_overSsh()
         word.replace(QStringLiteral("HOST"), m_ssh.address());
         word.replace(QStringLiteral("SOCK"), m_socket);
     }
-    const SshCtlRun run = ctlOverSsh(m_ssh.sshCommand(bare), words);
+    const CtlRun run = overSsh(m_ssh.sshCommand(bare), words);
     QVERIFY2(run.exitCode == exitCode, qPrintable(run.err + run.out));
     QVERIFY2(run.err.contains(err), qPrintable(run.err));
     QVERIFY2(run.out.contains(out), qPrintable(run.out));
@@ -219,11 +197,11 @@ void TestE2eSsh::report_overSshIsTheBoardFoldersOwn()
     QVERIFY(QTest::qWaitFor([&] { return logLines(m_dir.path()).size() >= 2; }, 15000));
     const QString program = QStringLiteral(KELVARO_PROGRAM_PATH);
     QTemporaryDir desk;
-    const SshCtlRun remote = runOverSsh(
-        program, m_ssh.sshCommand(),
-        {QStringLiteral("--report"), QStringLiteral("--attach"), m_ssh.address(m_socket)},
-        desk.path());
-    const SshCtlRun local = runOverSsh(program, {}, {QStringLiteral("--report")}, m_dir.path());
+    const CtlRun remote =
+        overSsh(m_ssh.sshCommand(),
+                {QStringLiteral("--report"), QStringLiteral("--attach"), m_ssh.address(m_socket)},
+                program, desk.path());
+    const CtlRun local = runProgram(program, m_dir.path(), {QStringLiteral("--report")});
     QVERIFY2(remote.exitCode == 0, qPrintable(remote.err));
     QCOMPARE(remote.exitCode, local.exitCode);
     QVERIFY(remote.out.startsWith(u"date,lines,skipped,"));
@@ -245,7 +223,7 @@ void TestE2eSsh::speed_firstValuesOverSshAndLocally()
         for (int k = 0; k < 5; ++k) {
             QElapsedTimer clock;
             clock.start();
-            const SshCtlRun run = ctlOverSsh(m_ssh.sshCommand(), arguments);
+            const CtlRun run = overSsh(m_ssh.sshCommand(), arguments);
             times.push_back(run.exitCode == 0 ? clock.elapsed() : -1);
         }
         std::sort(times.begin(), times.end());
