@@ -152,6 +152,11 @@ QString sshFailure(const ServiceAddress& address, int exitCode, bool crashed,
         return QStringLiteral("kelvaro-ctl is not installed on %1, or not on the PATH of its ssh "
                               "sessions (%2)")
             .arg(host, last);
+    // A kelvaro-ctl from before the bridge refuses the command as bad usage.
+    if (exitCode == 2)
+        return QStringLiteral("the kelvaro-ctl on %1 does not take the bridge command: is it "
+                              "older than this program? (%2)")
+            .arg(host, last);
     // The bridge's own words ("kelvaro-ctl: no service answers on ...").
     QString said = last;
     if (said.startsWith(QStringLiteral("kelvaro-ctl: ")))

@@ -182,6 +182,13 @@ void TestServiceAddress::sshFailure_data()
                       "such file or directory\n")
         << "on pi: no service answers on /run/kelvaro/ttyUSB0/kelvaro.sock: No such file or "
            "directory";
+    QTest::newRow("kelvaro-ctl too old there")
+        << 2 << false
+        << QByteArray("kelvaro-ctl: give one command: values, set BOX VALUE, watch or status; "
+                      "see --help\n")
+        << "the kelvaro-ctl on pi does not take the bridge command: is it older than this "
+           "program? (kelvaro-ctl: give one command: values, set BOX VALUE, watch or status; "
+           "see --help)";
     QTest::newRow("recorder closed")
         << 0 << true << QByteArray() << "the service on pi closed the connection";
 }
