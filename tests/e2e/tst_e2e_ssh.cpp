@@ -93,6 +93,10 @@ void TestE2eSsh::ctl_overSsh_data()
         << "--host HOST values" << false << false << 3
         << "no recorder's socket in /run/kelvaro/*/kelvaro.sock nor "
         << "";
+    QTest::newRow("no such user there")
+        << "--host NOUSER/SOCK values" << false << false << 3
+        << "ssh could not connect to 127.0.0.1: kelvaro-nobody@127.0.0.1: Permission denied"
+        << "";
     QTest::newRow("kelvaro-ctl missing there")
         << "--host HOST/SOCK values" << true << false << 3
         << "kelvaro-ctl is not installed on 127.0.0.1, or not on the PATH"
@@ -128,6 +132,9 @@ void TestE2eSsh::ctl_overSsh()
     const auto restore = qScopeGuard([&] { m_ssh.trustRightHostKey(); });
     QStringList words = arguments.split(u' ');
     for (QString& word : words) {
+        word.replace(QStringLiteral("NOUSER/SOCK"),
+                     m_ssh.address(m_socket).replace(QStringLiteral("ssh://"),
+                                                     QStringLiteral("ssh://kelvaro-nobody@")));
         word.replace(QStringLiteral("HOST/SOCK"), m_ssh.address(m_socket));
         word.replace(QStringLiteral("HOST"), m_ssh.address());
         word.replace(QStringLiteral("SOCK"), m_socket);
