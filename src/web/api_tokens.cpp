@@ -85,10 +85,10 @@ Outcome<ApiTokens::NewToken> ApiTokens::create(const QString& user)
 {
     if (!isValidUserName(user))
         return failure(QStringLiteral("the name \"%1\" is not a user name").arg(user));
-    Outcome<QList<Stored>> read = this->read();
-    if (!read)
-        return failure(read.reason());
-    QList<Stored> stored = std::move(read).value();
+    Outcome<QList<Stored>> current = read();
+    if (!current)
+        return failure(current.reason());
+    QList<Stored> stored = std::move(current).value();
     QString id;
     do {
         id = QStringLiteral("%1").arg(QRandomGenerator::system()->generate(), 8, 16,
@@ -104,10 +104,10 @@ Outcome<ApiTokens::NewToken> ApiTokens::create(const QString& user)
 
 Outcome<void> ApiTokens::revoke(const QString& id)
 {
-    Outcome<QList<Stored>> read = this->read();
-    if (!read)
-        return failure(read.reason());
-    QList<Stored> stored = std::move(read).value();
+    Outcome<QList<Stored>> current = read();
+    if (!current)
+        return failure(current.reason());
+    QList<Stored> stored = std::move(current).value();
     if (stored.removeIf([&](const Stored& token) { return token.id == id; }) == 0)
         return failure(QStringLiteral("there is no token %1 in %2").arg(id, m_path));
     return write(stored);

@@ -2,10 +2,22 @@
 
 #include "web/random_token.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <algorithm>
 
 namespace kelvaro::web {
+
+namespace {
+
+// Sessions are looked up by the SHA-256 of their token: the time a look-up takes then tells
+// nothing about how much of a guessed token is right.
+QByteArray key(const QByteArray& token)
+{
+    return QCryptographicHash::hash(token, QCryptographicHash::Sha256);
+}
+
+} // namespace
 
 Clock systemClock()
 {
@@ -34,13 +46,13 @@ Session Sessions::start(const QString& user, Role role, const QString& address)
         m_sessions.erase(oldest);
     }
     Session session{randomToken(), user, role, address, now, now + m_lifetimeSeconds * 1000};
-    m_sessions[session.token] = session;
+    m_sessions[key(session.token)] = session;
     return session;
 }
 
 std::optional<Session> Sessions::find(const QByteArray& token)
 {
-    const auto it = m_sessions.find(token);
+    const auto it = m_sessions.find(key(token));
     if (it == m_sessions.end())
         return std::nullopt;
     if (it->second.expiresMs <= m_clock()) {
@@ -52,7 +64,7 @@ std::optional<Session> Sessions::find(const QByteArray& token)
 
 bool Sessions::end(const QByteArray& token)
 {
-    return m_sessions.erase(token) > 0;
+    return m_sessions.erase(key(token)) > 0;
 }
 
 qsizetype Sessions::endUser(const QString& user)

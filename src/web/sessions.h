@@ -70,7 +70,7 @@ private:
     Clock m_clock;
     qint64 m_lifetimeSeconds = DefaultLifetimeSeconds;
     qsizetype m_maxSessions = DefaultMaxSessions;
-    std::map<QByteArray, Session> m_sessions;
+    std::map<QByteArray, Session> m_sessions; // by the SHA-256 of the token
 };
 
 // The session token in a Cookie request header ("a=1; kelvaro_session=TOKEN; b=2"), or

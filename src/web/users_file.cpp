@@ -129,10 +129,10 @@ Outcome<void> UsersFile::setUser(const QString& name, Role role, const QString& 
     const Outcome<QByteArray> hash = hashPassword(password, m_hashCost);
     if (!hash)
         return failure(hash.reason());
-    Outcome<QList<Line>> read = this->read(true);
-    if (!read)
-        return failure(read.reason());
-    QList<Line> lines = std::move(read).value();
+    Outcome<QList<Line>> current = read(true);
+    if (!current)
+        return failure(current.reason());
+    QList<Line> lines = std::move(current).value();
     const User user{name, role, hash.value()};
     bool found = false;
     for (Line& line : lines) {
@@ -148,10 +148,10 @@ Outcome<void> UsersFile::setUser(const QString& name, Role role, const QString& 
 
 Outcome<void> UsersFile::removeUser(const QString& name)
 {
-    Outcome<QList<Line>> read = this->read(false);
-    if (!read)
-        return failure(read.reason());
-    QList<Line> lines = std::move(read).value();
+    Outcome<QList<Line>> current = read(false);
+    if (!current)
+        return failure(current.reason());
+    QList<Line> lines = std::move(current).value();
     const auto removed =
         lines.removeIf([&](const Line& line) { return line.user && line.user->name == name; });
     if (removed == 0)
