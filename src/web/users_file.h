@@ -56,7 +56,9 @@ public:
     Outcome<void> removeUser(const QString& name);
 
     // The user's role when `password` is theirs. Always costs one hash: a name with no user
-    // is checked against a stand-in, so the time taken does not tell which names exist.
+    // is checked against a stand-in, so the time taken does not tell which names exist. A
+    // hash takes tens of milliseconds: call it off the event loop (it is safe on any thread
+    // while nothing changes the users).
     std::optional<Role> checkPassword(const QString& name, const QString& password) const;
 
     // The user's role, or nothing for a name with no user.
