@@ -23,6 +23,7 @@ kelvaro_packages=(
   systemd # the recorder's service files: systemd-analyze verify and security, systemd-sysusers
   tzdata # the history tests read days of clock changes in named zones (TZ=Europe/Berlin)
   libmosquitto-dev # the recorder's MQTT bridge
+  libcrypt-dev # kelvaro-web's password hashes (yescrypt through crypt_r)
   mosquitto openssl # the MQTT tests start a broker (mosquitto_passwd) and make a TLS authority
   scdoc # the manual pages, from docs/man/*.scd (runs no program, so it cross-builds)
 )
@@ -83,7 +84,7 @@ kelvaro_fresh_root_packages=(
 # `dpkg --add-architecture arm64`.
 kelvaro_arm64_packages=(
   cmake ninja-build pkg-config crossbuild-essential-arm64
-  qt6-base-dev:arm64 qt6-serialport-dev:arm64 libmosquitto-dev:arm64
+  qt6-base-dev:arm64 qt6-serialport-dev:arm64 libmosquitto-dev:arm64 libcrypt-dev:arm64
   dpkg-dev file systemd tzdata scdoc
   qemu-user-static
 )
