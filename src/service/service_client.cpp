@@ -23,6 +23,9 @@ QString excerpt(const QByteArray& line)
 
 ServiceClient::~ServiceClient()
 {
+    // The socket is destroyed after the timer and would report its own close to fail(),
+    // which stops the timer: this client hears nothing more from it.
+    m_socket.disconnect(this);
     if (m_ssh) {
         m_ssh->disconnect(this);
         m_ssh->kill();
