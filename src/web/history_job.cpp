@@ -1,0 +1,136 @@
+#include "web/history_job.h"
+
+#include "web/chart_json.h"
+
+#include <QJsonArray>
+
+namespace kelvaro::web {
+
+namespace {
+
+int g_running = 0;
+
+QJsonObject errorMessage(const QString& reason)
+{
+    return QJsonObject{{QStringLiteral("type"), QStringLiteral("error")},
+                       {QStringLiteral("reason"), reason}};
+}
+
+const QString Busy = QStringLiteral("too many history questions at once: try again in a moment");
+
+} // namespace
+
+int HistoryJob::running()
+{
+    return g_running;
+}
+
+HistoryJob::HistoryJob(const QString& socket)
+{
+    ++g_running;
+    m_client.setHelloTimeout(std::chrono::seconds(5));
+    connect(&m_client, &service::ServiceClient::failed, this, [this](const QString& reason) {
+        if (m_fail)
+            m_fail(reason);
+    });
+    connect(&m_history, &service::RemoteHistory::failed, this, [this](const QString& reason) {
+        if (m_fail)
+            m_fail(reason);
+    });
+    m_client.connectTo(socket);
+}
+
+HistoryJob::~HistoryJob()
+{
+    --g_running;
+}
+
+void HistoryJob::finish()
+{
+    m_fail = nullptr;
+    disconnect(&m_client, nullptr, this, nullptr);
+    disconnect(&m_history, nullptr, this, nullptr);
+    m_client.close();
+    deleteLater();
+}
+
+void HistoryJob::days(const QString& socket, std::function<void(QJsonObject)> done)
+{
+    if (g_running >= MaxRunning)
+        return done(errorMessage(Busy));
+    auto* job = new HistoryJob(socket);
+    job->m_fail = [job, done](const QString& reason) {
+        done(errorMessage(reason));
+        job->finish();
+    };
+    connect(&job->m_client, &service::ServiceClient::connected, job, [job] {
+        job->m_client.send(QJsonObject{{QStringLiteral("type"), QStringLiteral("days")},
+                                       {QStringLiteral("id"), 1}});
+    });
+    connect(&job->m_client, &service::ServiceClient::message, job, [job, done](const QJsonObject& message) {
+        const QString type = message.value(u"type").toString();
+        if (type == u"dates") {
+            for (const QJsonValue date : message.value(u"dates").toArray())
+                job->m_dates << date.toString();
+        } else if (type == u"end") {
+            done(QJsonObject{{QStringLiteral("type"), QStringLiteral("days")},
+                             {QStringLiteral("dates"), QJsonArray::fromStringList(job->m_dates)}});
+            job->finish();
+        } else if (type == u"error") {
+            job->m_fail(message.value(u"reason").toString());
+        }
+    });
+}
+
+void HistoryJob::history(const QString& socket, QDate from, QDate to, int width, ValueUnits units,
+                         std::function<void(QJsonObject)> done)
+{
+    if (g_running >= MaxRunning)
+        return done(errorMessage(Busy));
+    auto* job = new HistoryJob(socket);
+    job->m_fail = [job, done](const QString& reason) {
+        done(errorMessage(reason));
+        job->finish();
+    };
+    connect(&job->m_client, &service::ServiceClient::connected, job, [job, from, to] {
+        if (const auto why = service::RemoteHistory::cannotSend(job->m_client.serverProtocol()))
+            return job->m_fail(*why);
+        job->m_history.requestHistory(from, to);
+    });
+    connect(&job->m_history, &service::RemoteHistory::historyReady, job,
+            [job, done, from, to, width, units](std::shared_ptr<const HistoryData> data,
+                                                const QStringList& errors) {
+                const qint64 t0 = QDateTime(from, QTime(0, 0)).toMSecsSinceEpoch();
+                const qint64 t1 = QDateTime(to.addDays(1), QTime(0, 0)).toMSecsSinceEpoch();
+                QJsonObject chart = chartJson(*data, t0, t1, width, units);
+                chart.insert(QStringLiteral("type"), QStringLiteral("chart"));
+                chart.insert(QStringLiteral("days"), qint64(data->days().size()));
+                chart.insert(QStringLiteral("errors"), QJsonArray::fromStringList(errors));
+                done(chart);
+                job->finish();
+            });
+}
+
+void HistoryJob::report(const QString& socket, std::optional<QDate> from, std::optional<QDate> to,
+                        std::function<void(Outcome<QByteArray>)> done)
+{
+    if (g_running >= MaxRunning)
+        return done(Failure{Busy});
+    auto* job = new HistoryJob(socket);
+    job->m_fail = [job, done](const QString& reason) {
+        done(Failure{reason});
+        job->finish();
+    };
+    connect(&job->m_client, &service::ServiceClient::connected, job, [job, from, to] {
+        if (const auto why = service::RemoteHistory::cannotSend(job->m_client.serverProtocol()))
+            return job->m_fail(*why);
+        job->m_history.requestReport(from, to);
+    });
+    connect(&job->m_history, &service::RemoteHistory::reportReady, job,
+            [job, done](const QByteArray& csv) {
+                done(csv);
+                job->finish();
+            });
+}
+
+} // namespace kelvaro::web
