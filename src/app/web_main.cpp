@@ -17,6 +17,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QLoggingCategory>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslKey>
@@ -183,6 +184,8 @@ int main(int argc, char* argv[])
 {
     kelvaro::catchQuitSignals();
     QCoreApplication app(argc, argv);
+    // Qt's own note on a refused WebSocket repeats the journal's line, without the reason.
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.httpserver.warning=false"));
     QCoreApplication::setApplicationName(QStringLiteral("kelvaro-web"));
     QStringList arguments = QCoreApplication::arguments();
     arguments.removeFirst();

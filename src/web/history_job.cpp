@@ -37,12 +37,18 @@ HistoryJob::HistoryJob(const QString& socket)
         if (m_fail)
             m_fail(reason);
     });
-    m_client.connectTo(socket);
+    m_socket = socket;
 }
 
 HistoryJob::~HistoryJob()
 {
     --g_running;
+}
+
+// Connects once every answer is wired: a socket that is not there fails at once.
+void HistoryJob::begin()
+{
+    m_client.connectTo(m_socket);
 }
 
 void HistoryJob::finish()
@@ -80,6 +86,7 @@ void HistoryJob::days(const QString& socket, std::function<void(QJsonObject)> do
             job->m_fail(message.value(u"reason").toString());
         }
     });
+    job->begin();
 }
 
 void HistoryJob::history(const QString& socket, QDate from, QDate to, int width, ValueUnits units,
@@ -109,6 +116,7 @@ void HistoryJob::history(const QString& socket, QDate from, QDate to, int width,
                 done(chart);
                 job->finish();
             });
+    job->begin();
 }
 
 void HistoryJob::report(const QString& socket, std::optional<QDate> from, std::optional<QDate> to,
@@ -131,6 +139,7 @@ void HistoryJob::report(const QString& socket, std::optional<QDate> from, std::o
                 done(csv);
                 job->finish();
             });
+    job->begin();
 }
 
 } // namespace kelvaro::web

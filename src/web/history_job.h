@@ -37,10 +37,12 @@ public:
 private:
     explicit HistoryJob(const QString& socket);
     ~HistoryJob() override;
+    void begin();
     void finish();
 
     service::ServiceClient m_client;
     service::RemoteHistory m_history{m_client};
+    QString m_socket;
     QStringList m_dates;
     std::function<void(const QString&)> m_fail;
 };

@@ -255,6 +255,16 @@ void WebServer::handle(const QHttpServerRequest& request, PendingReply reply)
 
 std::optional<HttpReply> WebServer::checkUpgrade(const QHttpServerRequest& request)
 {
+    auto refusal = upgradeRefusal(request);
+    if (refusal) {
+        journal(QStringLiteral("web: a page's connection from %1 refused: %2")
+                    .arg(addressText(request.remoteAddress()), QString::fromUtf8(refusal->body).trimmed()));
+    }
+    return refusal;
+}
+
+std::optional<HttpReply> WebServer::upgradeRefusal(const QHttpServerRequest& request)
+{
     if (!m_checks)
         return HttpReply{503, "text/plain", "starting\n", {}};
     if (const auto host = m_checks->checkHost(request.value(QByteArrayLiteral("host"))); !host)

@@ -73,6 +73,7 @@ public:
 private:
     void handle(const QHttpServerRequest& request, PendingReply reply) override;
     std::optional<HttpReply> checkUpgrade(const QHttpServerRequest& request) override;
+    std::optional<HttpReply> upgradeRefusal(const QHttpServerRequest& request);
     void takeWebSocket(std::unique_ptr<QWebSocket> socket) override;
 
     void route(const QHttpServerRequest& request, const QString& path, PendingReply reply);
