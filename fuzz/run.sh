@@ -16,7 +16,7 @@ if ! [[ "$seconds" =~ ^[0-9]+$ ]] || [ "$seconds" -lt 1 ]; then
   exit 2
 fi
 targets=(fuzz_link fuzz_settings fuzz_parameters fuzz_values fuzz_log_name fuzz_log_line
-  fuzz_service_request fuzz_mqtt_payload fuzz_history_messages)
+  fuzz_service_request fuzz_mqtt_payload fuzz_history_messages fuzz_browser_message)
 
 source scripts/deps.sh
 kelvaro_install_deps "${kelvaro_fuzz_packages[@]}"
