@@ -10,12 +10,14 @@
   // Boxes 4-7 and 9 take minutes:seconds, box 8 a whole number, the rest decimals.
   const TIME_BOXES = [4, 5, 6, 7, 9];
 
-  // The browser locale's decimal separator; the server's texts use a point.
-  const numberFormat = new Intl.NumberFormat();
+  // The browser's language decides the decimal separator (the server's texts use a point);
+  // the same language goes with every typed value, so what is shown and typed agree.
+  const LOCALE = navigator.language || 'en-US';
+  const numberFormat = new Intl.NumberFormat(LOCALE);
   const decimalSep = (numberFormat.formatToParts(1.5).find((p) => p.type === 'decimal') || { value: '.' }).value;
   const localize = (text) => String(text == null ? '' : text).replace(/(\d)\.(\d)/g, '$1' + decimalSep + '$2');
   const formatNumber = (n, digits) =>
-    new Intl.NumberFormat(undefined, { minimumFractionDigits: digits, maximumFractionDigits: digits }).format(n);
+    new Intl.NumberFormat(LOCALE, { minimumFractionDigits: digits, maximumFractionDigits: digits }).format(n);
 
   let session = null; // {user, role, login}
   let ws = null;
@@ -112,6 +114,7 @@
         await start();
       } else {
         setText($('login-error'), body.error || 'The log-in failed (' + response.status + ').');
+        $('login-password').value = '';
         $('login-password').focus();
       }
     } catch (e) {
@@ -357,7 +360,7 @@
   function localTime(iso) {
     const d = new Date(iso);
     if (isNaN(d)) return iso;
-    return d.toLocaleString(undefined, { dateStyle: 'short', timeStyle: 'medium' });
+    return d.toLocaleString(LOCALE, { dateStyle: 'short', timeStyle: 'medium' });
   }
 
   function updateFreshness() {
@@ -459,7 +462,7 @@
     const input = $('param-' + i);
     const text = input.value.trim();
     if (!text) { setParamState(i, 'Type a value first.', 'refused'); return; }
-    const id = send({ type: 'set', box: i, text: text, locale: (navigator.language || 'C').replace(/-/g, '_') });
+    const id = send({ type: 'set', box: i, text: text, locale: LOCALE.replace(/-/g, '_') });
     if (!id) { setParamState(i, 'Not sent: no connection to the server.', 'refused'); return; }
     boxes[i].editing = true;
     boxes[i].pendingId = id;
@@ -704,13 +707,20 @@
       const label = el('text', { x: px, y: axisY + 15, 'text-anchor': 'middle' }, svg);
       const d = new Date(t);
       label.textContent = multiDay && tStep >= 86400000
-        ? d.toLocaleDateString(undefined, { month: 'short', day: 'numeric' })
+        ? d.toLocaleDateString(LOCALE, { month: 'short', day: 'numeric' })
         : multiDay
-          ? d.toLocaleString(undefined, { day: 'numeric', hour: '2-digit', minute: '2-digit' })
-          : d.toLocaleTimeString(undefined, { hour: '2-digit', minute: '2-digit' });
+          ? d.toLocaleString(LOCALE, { day: 'numeric', hour: '2-digit', minute: '2-digit' })
+          : d.toLocaleTimeString(LOCALE, { hour: '2-digit', minute: '2-digit' });
     }
     el('rect', { x: MARGIN.left, y: MARGIN.top, width: width, height: PLOT_H, fill: 'none', stroke: '#c4ccd4' }, svg);
 
+    if (relays.length) {
+      el('rect', { x: MARGIN.left, y: relayTop, width: width, height: RELAY_H, fill: '#f6f7f8', stroke: '#c4ccd4' }, svg);
+      const onLabel = el('text', { x: MARGIN.left - 4, y: relayTop + 10, 'text-anchor': 'end' }, svg);
+      onLabel.textContent = 'On';
+      const offLabel = el('text', { x: MARGIN.left - 4, y: relayTop + RELAY_H - 2, 'text-anchor': 'end' }, svg);
+      offLabel.textContent = 'Off';
+    }
     const plot = el('g', { 'clip-path': 'url(#' + clipId + ')' }, svg);
     const colourOf = (s, n) => COLOURS[s.name] || SPARE[n % SPARE.length];
     legend.replaceChildren();
@@ -740,11 +750,6 @@
       const top = relayTop + 2;
       const bottom = relayTop + RELAY_H - 2;
       const ry = (v) => (v > 0 ? top : bottom);
-      el('rect', { x: MARGIN.left, y: relayTop, width: width, height: RELAY_H, fill: '#f6f7f8', stroke: '#c4ccd4' }, svg);
-      const onLabel = el('text', { x: MARGIN.left - 4, y: top + 8, 'text-anchor': 'end' }, svg);
-      onLabel.textContent = 'On';
-      const offLabel = el('text', { x: MARGIN.left - 4, y: bottom, 'text-anchor': 'end' }, svg);
-      offLabel.textContent = 'Off';
       const cols = s.columns.slice().sort((a, b) => a[0] - b[0]);
       let d = '';
       let prev = null;
