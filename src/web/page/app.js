@@ -186,6 +186,7 @@
     switch (m.type) {
       case 'welcome':
         setSession({ user: m.user, role: m.role, login: m.login });
+        setText($('version'), m.version ? 'kelvaro-web ' + m.version : '');
         setBoards(m.boards || [], true);
         break;
       case 'boards': setBoards(m.boards || [], false); break;
@@ -228,7 +229,7 @@
       return;
     }
     board = null;
-    const remembered = sessionStorage.getItem(BOARD_KEY);
+    const remembered = rememberedBoard();
     if (boards.length === 1) selectBoard(boards[0].name);
     else if (remembered && known(remembered)) selectBoard(remembered);
     else if (boards.length === 0) {
@@ -243,6 +244,17 @@
     }
   }
 
+  // The chosen board lasts while the tab is open; storage may be refused (private windows).
+  function remember(name) {
+    try {
+      if (name) sessionStorage.setItem(BOARD_KEY, name);
+      else sessionStorage.removeItem(BOARD_KEY);
+    } catch (e) { /* the choice is asked again next time */ }
+  }
+  function rememberedBoard() {
+    try { return sessionStorage.getItem(BOARD_KEY); } catch (e) { return null; }
+  }
+
   function showBoardReason() {
     const b = boards.find((x) => x.name === board);
     if (b && !b.connected) setText($('line-status'), 'Board not connected' + (b.reason ? ': ' + b.reason : ''));
@@ -251,7 +263,7 @@
   function selectBoard(name) {
     const changed = board !== name;
     board = name;
-    sessionStorage.setItem(BOARD_KEY, name);
+    remember(name);
     setText($('board-name'), name);
     if (changed) resetBoardView();
     show('board');
@@ -265,7 +277,7 @@
 
   $('board-change').addEventListener('click', () => {
     board = null;
-    sessionStorage.removeItem(BOARD_KEY);
+    remember(null);
     setText($('board-name'), '');
     show('boards');
   });
@@ -639,7 +651,7 @@
   function niceStep(range, count) {
     const raw = range / Math.max(1, count);
     const power = Math.pow(10, Math.floor(Math.log10(raw)));
-    for (const f of [1, 2, 2.5, 5, 10]) if (f * power >= raw) return f * power;
+    for (const f of [1, 2, 5, 10]) if (f * power >= raw) return f * power;
     return 10 * power;
   }
 
@@ -653,8 +665,11 @@
   function drawChart(host, legend, m, period) {
     const width = m.width || chartWidth(host);
     const series = (m.series || []).filter((s) => s.columns && s.columns.length);
-    const temps = series.filter((s) => s.kind !== 'relay');
+    // Temperatures share the scale on the left; the relay gets its own strip. Anything
+    // else (another unit) would flatten the temperatures, so it is named but not drawn.
+    const temps = series.filter((s) => s.kind === 'temperature');
     const relays = series.filter((s) => s.kind === 'relay');
+    const others = series.filter((s) => s.kind !== 'temperature' && s.kind !== 'relay');
     const totalW = MARGIN.left + width + MARGIN.right;
     const plotBottom = MARGIN.top + PLOT_H;
     const relayTop = plotBottom + RELAY_GAP;
@@ -684,7 +699,7 @@
     el('rect', { x: MARGIN.left, y: 0, width: width, height: totalH }, clip);
 
     // Horizontal grid with the temperature scale.
-    const digits = step < 1 ? 1 : 0;
+    const digits = Math.max(0, -Math.floor(Math.log10(step) + 1e-9));
     for (let v = Math.ceil(lo / step) * step; v <= hi; v += step) {
       el('line', { x1: MARGIN.left, x2: MARGIN.left + width, y1: y(v), y2: y(v), stroke: '#e2e6ea' }, svg);
       const t = el('text', { x: MARGIN.left - 4, y: y(v) + 4, 'text-anchor': 'end' }, svg);
@@ -734,8 +749,9 @@
       for (const c of cols) {
         const px = x(c[0]);
         if (c[2] > c[1]) band += 'M' + px + ' ' + y(c[2]) + 'V' + y(c[1]);
-        // A column joins the previous one when the samples run on without a gap.
-        if (prev && c[5] && prev[0] === c[0] - 1) line += 'L' + px + ' ' + y(c[3]);
+        // A joined column continues the line from the previous column's last sample;
+        // the server leaves it unjoined where the samples have a gap.
+        if (prev && c[5]) line += 'L' + px + ' ' + y(c[3]);
         else line += 'M' + px + ' ' + y(c[3]);
         line += 'L' + px + ' ' + y(c[4]);
         prev = c;
@@ -766,6 +782,11 @@
       addLegend(legend, s.name + ' (on/off)', colour);
     });
 
+    for (const s of others) {
+      const item = document.createElement('li');
+      item.textContent = s.name + ': not drawn';
+      legend.append(item);
+    }
     host.replaceChildren(svg);
     host.setAttribute('aria-label', summary(temps, relays, width, unit, period, empty));
   }
