@@ -333,6 +333,9 @@
     const on = s.relay === 'On';
     setText(relay, on ? 'On' : s.relay === 'Off' ? 'Off' : '–');
     relay.className = 'relay ' + (on ? 'on' : s.relay === 'Off' ? 'off' : '');
+    // The board's own relay text stays in #value-4; it is not shown twice when the badge says the same.
+    const relayText = (values[4] && values[4][1]) || '';
+    $('value-4').hidden = !relayText || relayText.toLowerCase() === String(s.relay || '').toLowerCase();
 
     const line = s.line || {};
     setText($('line-status'), (line.status || '') + (line.problem ? ' – ' + line.problem : ''));
