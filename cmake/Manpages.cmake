@@ -5,7 +5,7 @@
 # (scripts/lint-package) then fails on the missing pages.
 find_program(KELVARO_SCDOC scdoc)
 find_program(KELVARO_GZIP gzip)
-set(kelvaro_man_pages kelvaro-recorder kelvaro-ctl kelvaro-board-sim)
+set(kelvaro_man_pages kelvaro-recorder kelvaro-ctl kelvaro-web kelvaro-board-sim)
 if(KELVARO_BUILD_GUI)
   list(APPEND kelvaro_man_pages kelvaro)
 endif()

@@ -33,9 +33,11 @@ if(KELVARO_GZIP)
 endif()
 include(${CMAKE_CURRENT_LIST_DIR}/Manpages.cmake)
 # Completion of kelvaro-ctl's commands, options and entry boxes and of kelvaro-recorder's
-# options, where bash-completion loads it when the command is first completed.
+# and kelvaro-web's options, where bash-completion loads it when the command is first
+# completed.
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/bash-completion/kelvaro-ctl
               ${CMAKE_SOURCE_DIR}/packaging/bash-completion/kelvaro-recorder
+              ${CMAKE_SOURCE_DIR}/packaging/bash-completion/kelvaro-web
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 
 # The recorder as a service (component recorder-service, so that its files can be
@@ -44,9 +46,11 @@ install(FILES ${CMAKE_SOURCE_DIR}/packaging/bash-completion/kelvaro-ctl
 # The unit names the program by its installed path, which is known only when installing
 # (`cmake --install --prefix ...`; /usr inside the .deb), so the unit is filled in then.
 set(KELVARO_SYSTEMD_UNIT_DIR "lib/systemd/system" CACHE STRING
-    "Where the recorder's systemd unit is installed, below the prefix")
+    "Where the systemd units are installed, below the prefix")
 set(KELVARO_SYSUSERS_DIR "lib/sysusers.d" CACHE STRING
-    "Where the recorder's sysusers.d file is installed, below the prefix")
+    "Where the services' sysusers.d file is installed, below the prefix")
+set(KELVARO_TMPFILES_DIR "lib/tmpfiles.d" CACHE STRING
+    "Where kelvaro-web's tmpfiles.d file is installed, below the prefix")
 if(IS_ABSOLUTE "${CMAKE_INSTALL_BINDIR}")
   set(kelvaro_install_bindir "${CMAKE_INSTALL_BINDIR}")
 else()
@@ -63,6 +67,19 @@ install(FILES ${CMAKE_SOURCE_DIR}/packaging/kelvaro.sysusers
         DESTINATION ${KELVARO_SYSUSERS_DIR} RENAME kelvaro.conf COMPONENT recorder-service)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/60-kelvaro-recorder.rules
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/kelvaro/examples COMPONENT recorder-service)
+# kelvaro-web as a service (component web-service): its unit, filled in as the recorder's,
+# and its state folder, made on install (systemd-tmpfiles in postinst) so that a users
+# file can be written before the service first starts. Its user is in the sysusers.d file
+# above. The unit is enabled by hand, once a user exists.
+install(CODE "
+  set(CMAKE_INSTALL_FULL_BINDIR \"${kelvaro_install_bindir}\")
+  configure_file(\"${CMAKE_SOURCE_DIR}/packaging/kelvaro-web.service.in\"
+                 \"${CMAKE_BINARY_DIR}/packaging/kelvaro-web.service\" @ONLY)
+  file(INSTALL DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${KELVARO_SYSTEMD_UNIT_DIR}\" TYPE FILE
+       FILES \"${CMAKE_BINARY_DIR}/packaging/kelvaro-web.service\")
+  " COMPONENT web-service)
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/kelvaro-web.tmpfiles
+        DESTINATION ${KELVARO_TMPFILES_DIR} RENAME kelvaro-web.conf COMPONENT web-service)
 
 set(CPACK_PACKAGE_NAME "kelvaro")
 set(CPACK_PACKAGE_VENDOR "Kelvaro")
@@ -73,14 +90,18 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_DESCRIPTION
     "Shows the live measurements and the relay state of the Kelvaro two-stage relay\n"
     "thermostat board, sets its parameters, logs chosen fields to daily files and\n"
-    "calibrates its thermistor and timers. Includes kelvaro-board-sim, a simulated\n"
-    "board on a pseudo-terminal for trying the program without the hardware.")
+    "calibrates its thermistor and timers. Includes kelvaro-recorder, which keeps\n"
+    "the board without a window (a systemd service), kelvaro-ctl, its client for\n"
+    "scripts, kelvaro-web, a web page to watch and operate the boards from a phone\n"
+    "or another desk, and kelvaro-board-sim, a simulated board on a pseudo-terminal\n"
+    "for trying the program without the hardware.")
 if(NOT KELVARO_BUILD_GUI)
   # A build without the windows (a Raspberry Pi by the board): the recorder and its tools.
   set(CPACK_PACKAGE_DESCRIPTION
       "Answers the Kelvaro two-stage relay thermostat board on its serial line\n"
       "without a window and logs chosen fields to daily files (kelvaro-recorder, with\n"
-      "a systemd service). Includes kelvaro-ctl, its client for scripts, and\n"
+      "a systemd service). Includes kelvaro-ctl, its client for scripts, kelvaro-web,\n"
+      "a web page to watch and operate the boards from a phone or another desk, and\n"
       "kelvaro-board-sim, a simulated board on a pseudo-terminal.")
 endif()
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
@@ -98,10 +119,11 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 if(KELVARO_BUILD_GUI)
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-core")
 endif()
-# The recorder's service needs systemd; node_exporter publishes its metrics file.
+# The services need systemd; node_exporter publishes the recorder's metrics file.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "systemd, prometheus-node-exporter")
-# postinst makes the service's user (systemd-sysusers), reloads systemd and restarts
-# running recorders; prerm stops them when the package is removed. They call systemd as
+# postinst makes the services' users (systemd-sysusers) and kelvaro-web's state folder
+# (systemd-tmpfiles), reloads systemd and restarts running recorders and a running
+# kelvaro-web; prerm stops them when the package is removed. They call systemd as
 # debhelper's scripts do (deb-systemd-invoke, only where systemd runs), as lintian wants.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${CMAKE_SOURCE_DIR}/packaging/postinst

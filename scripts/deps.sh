@@ -17,6 +17,7 @@ kelvaro_release="$( (. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-
 kelvaro_packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-serialport-dev qt6-charts-dev qt6-svg-dev
+  qt6-httpserver-dev qt6-websockets-dev # kelvaro-web: its HTTP server and the page's WebSocket
   libgl-dev fonts-dejavu-core
   libbenchmark-dev
   dpkg-dev file # the .deb: dpkg-shlibdeps works out its dependencies, file finds the programs
@@ -58,6 +59,13 @@ kelvaro_ssh_test_packages=(
   openssh-server openssh-client
 )
 
+# Only for the web page's browser test (skipped without them): Chromium driven through
+# WebDriver by Selenium. scripts/test installs them only under CI, as the ssh test's
+# server: a browser is a large download that a developer's desk may not want for a test.
+kelvaro_browser_test_packages=(
+  chromium chromium-driver python3-selenium
+)
+
 # Only for scripts/check-format (CI): the formatter of .clang-format.
 kelvaro_format_packages=(
   clang-format
@@ -85,6 +93,7 @@ kelvaro_fresh_root_packages=(
 kelvaro_arm64_packages=(
   cmake ninja-build pkg-config crossbuild-essential-arm64
   qt6-base-dev:arm64 qt6-serialport-dev:arm64 libmosquitto-dev:arm64 libcrypt-dev:arm64
+  qt6-httpserver-dev:arm64 qt6-websockets-dev:arm64
   dpkg-dev file systemd tzdata scdoc
   qemu-user-static
 )

@@ -1,7 +1,7 @@
 # Builds the Debian package from a build tree into a scratch folder and checks that it
-# holds both programs, the desktop entry, the icon, the recorder's service files and the
-# script that makes its user, the manual pages, the bash completion, the changelog and a
-# machine-readable copyright file naming the licence, and
+# holds both programs, the desktop entry, the icon, the service files of the recorder and
+# of kelvaro-web and the script that makes their users, the manual pages, the bash
+# completion, the changelog and a machine-readable copyright file naming the licence, and
 # that its dependencies were worked out from the linked libraries.
 # Run with -DCPACK=<cpack> -DCONFIG=<build>/CPackConfig.cmake -DWORK=<scratch folder>.
 foreach(var CPACK CONFIG WORK)
@@ -31,8 +31,12 @@ foreach(path usr/bin/kelvaro usr/bin/kelvaro-recorder usr/bin/kelvaro-ctl usr/bi
              usr/share/doc/kelvaro/copyright usr/share/doc/kelvaro/changelog.gz
              usr/share/man/man1/kelvaro.1.gz usr/share/man/man1/kelvaro-recorder.1.gz
              usr/share/man/man1/kelvaro-ctl.1.gz usr/share/man/man1/kelvaro-board-sim.1.gz
+             usr/share/man/man1/kelvaro-web.1.gz
              usr/share/bash-completion/completions/kelvaro-ctl
-             usr/share/bash-completion/completions/kelvaro-recorder)
+             usr/share/bash-completion/completions/kelvaro-recorder
+             usr/share/bash-completion/completions/kelvaro-web
+             usr/lib/systemd/system/kelvaro-web.service
+             usr/lib/tmpfiles.d/kelvaro-web.conf)
   # Each entry ends the line: "usr/bin/kelvaro" must not match "usr/bin/kelvaro-board-sim".
   string(REGEX MATCH " \\./${path}\n" found "${listing}")
   if(NOT found)
@@ -54,14 +58,26 @@ if(NOT status EQUAL 0 OR NOT EXISTS "${unit}"
    OR NOT EXISTS "${WORK}/tree/usr/share/doc/kelvaro/examples/60-kelvaro-recorder.rules")
   message(FATAL_ERROR "the recorder's service files are not in the package:\n${output}\n${listing}")
 endif()
-file(STRINGS "${unit}" exec REGEX "^ExecStart=")
-if(NOT exec MATCHES "^ExecStart=/usr/bin/kelvaro-recorder ")
-  message(FATAL_ERROR "the packaged unit runs ${exec}, not /usr/bin/kelvaro-recorder")
-endif()
+foreach(pair "kelvaro-recorder@.service|kelvaro-recorder" "kelvaro-web.service|kelvaro-web")
+  string(REPLACE "|" ";" pair "${pair}")
+  list(GET pair 0 name)
+  list(GET pair 1 program)
+  file(STRINGS "${WORK}/tree/usr/lib/systemd/system/${name}" exec REGEX "^ExecStart=")
+  if(NOT exec MATCHES "^ExecStart=/usr/bin/${program} ")
+    message(FATAL_ERROR "the packaged ${name} runs ${exec}, not /usr/bin/${program}")
+  endif()
+endforeach()
+# The users, then kelvaro-web's folder, which belongs to one of them.
 execute_process(COMMAND dpkg-deb -I "${packages}" postinst RESULT_VARIABLE status
                 OUTPUT_VARIABLE postinst ERROR_VARIABLE postinst)
-if(NOT status EQUAL 0 OR NOT postinst MATCHES "systemd-sysusers[^\n]* kelvaro\\.conf")
-  message(FATAL_ERROR "the package's postinst does not make the user:\n${postinst}")
+if(NOT status EQUAL 0
+   OR NOT postinst MATCHES "systemd-sysusers[^\n]* kelvaro\\.conf.*systemd-tmpfiles[^\n]* --create kelvaro-web\\.conf")
+  message(FATAL_ERROR "the package's postinst does not make the users and then kelvaro-web's "
+                      "folder:\n${postinst}")
+endif()
+# kelvaro-web is not started on install: it has no users yet.
+if(postinst MATCHES "(systemctl|deb-systemd-[a-z]+)[^\n]* (enable|start) [^\n]*kelvaro-web")
+  message(FATAL_ERROR "the package's postinst enables or starts kelvaro-web:\n${postinst}")
 endif()
 
 # The copyright file in Debian's machine-readable format (DEP-5): a header paragraph naming
@@ -115,9 +131,15 @@ endif()
 
 execute_process(COMMAND dpkg-deb -f "${packages}" Depends RESULT_VARIABLE status
                 OUTPUT_VARIABLE depends ERROR_VARIABLE depends)
-if(NOT status EQUAL 0 OR NOT depends MATCHES "(^|, )libqt6serialport6( |,|\n|$)")
-  message(FATAL_ERROR "Depends does not name libqt6serialport6: ${depends}")
+set(libraries libqt6serialport6)
+if(listing MATCHES " \\./usr/bin/kelvaro-web\n")
+  list(APPEND libraries libqt6httpserver6 libqt6websockets6)
 endif()
+foreach(library IN LISTS libraries)
+  if(NOT status EQUAL 0 OR NOT depends MATCHES "(^|, )${library}( |,|\n|$)")
+    message(FATAL_ERROR "Depends does not name ${library}: ${depends}")
+  endif()
+endforeach()
 
 message(STATUS "package ${packages}\nDepends: ${depends}")
 file(REMOVE_RECURSE "${WORK}")

@@ -6,7 +6,8 @@
 set -uo pipefail
 folder="$1"
 # shellcheck source=/dev/null
-source "$folder/kelvaro-ctl" && source "$folder/kelvaro-recorder" || exit 1
+source "$folder/kelvaro-ctl" && source "$folder/kelvaro-recorder" &&
+  source "$folder/kelvaro-web" || exit 1
 
 failed=0
 # check FUNCTION EXPECTED WORD...: EXPECTED is COMPREPLY joined with "|".
@@ -50,6 +51,10 @@ check _kelvaro_recorder '--mqtt|--mqtt-password-file|--mqtt-ca|--mqtt-discovery-
   kelvaro-recorder --device /dev/ttyUSB0 --mq
 check _kelvaro_recorder 'mqtts://' kelvaro-recorder --mqtt mqtts
 check _kelvaro_recorder "$folder" kelvaro-recorder --dir "$folder"
+check _kelvaro_web '--tokens|--tls-cert|--tls-key' kelvaro-web --listen 0.0.0.0:8640 --t
+check _kelvaro_web 'operator' kelvaro-web --users users --add-user anna --role o
+check _kelvaro_web "$folder/kelvaro-web" kelvaro-web --users "$folder/kelvaro-w"
+check _kelvaro_web '' kelvaro-web --host-name ''
 
 [ "$failed" = 0 ] && echo "all completions as expected"
 exit "$failed"
