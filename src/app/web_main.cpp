@@ -217,6 +217,7 @@ int main(int argc, char* argv[])
     config.listenAddress = options->listenAddress;
     config.port = options->port;
     config.hostNames = options->hostNames;
+    config.publicUrl = options->publicUrl;
     config.usersPath = options->usersPath;
     config.tokensPath = options->tokensPath;
     if (options->tls()) {

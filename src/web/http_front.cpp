@@ -37,16 +37,27 @@ bool hasHeader(const HttpReply& reply, const QByteArray& name)
     });
 }
 
-QByteArray headerValue(const QHttpServerRequest& request, const QByteArray& name)
-{
-    return request.value(name);
-}
-
 } // namespace
+
+std::optional<QByteArray> headerOf(const QHttpServerRequest& request, const QByteArray& name)
+{
+#if QT_VERSION < QT_VERSION_CHECK(6, 8, 0)
+    for (const auto& [key, value] : request.headers()) {
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            return value;
+    }
+    return std::nullopt;
+#else
+    const QHttpHeaders headers = request.headers();
+    if (!headers.contains(QAnyStringView(name)))
+        return std::nullopt;
+    return headers.value(QAnyStringView(name)).toByteArray();
+#endif
+}
 
 bool isWebSocketUpgrade(const QHttpServerRequest& request)
 {
-    return headerValue(request, QByteArrayLiteral("upgrade")).compare("websocket", Qt::CaseInsensitive) == 0;
+    return headerOf(request, QByteArrayLiteral("upgrade")).value_or(QByteArray()).compare("websocket", Qt::CaseInsensitive) == 0;
 }
 
 PendingReply::PendingReply(QHttpServerResponder&& responder)

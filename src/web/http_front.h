@@ -85,5 +85,8 @@ private:
 
 // Whether a request asks for a WebSocket.
 bool isWebSocketUpgrade(const QHttpServerRequest& request);
+// A request header's value, or nothing when the request has no such header (an empty
+// value is still a value). `name` in lower case.
+std::optional<QByteArray> headerOf(const QHttpServerRequest& request, const QByteArray& name);
 
 } // namespace kelvaro::web

@@ -1,5 +1,7 @@
 #include "web/request_checks.h"
 
+#include <QUrl>
+
 namespace kelvaro::web {
 
 namespace {
@@ -43,6 +45,30 @@ RequestChecks::RequestChecks(const QString& listenAddress, quint16 port, bool tl
         if (defaultPort && !m_hosts.contains(name))
             m_hosts.append(name);
     }
+    for (const QString& host : std::as_const(m_hosts))
+        m_origins.append(m_scheme + u"://" + host);
+}
+
+bool RequestChecks::addPublicOrigin(const QString& origin)
+{
+    const QUrl url(origin.toLower(), QUrl::StrictMode);
+    const QString scheme = url.scheme();
+    if (!url.isValid() || (scheme != u"http" && scheme != u"https") || url.host().isEmpty()
+        || !url.userInfo().isEmpty() || (!url.path().isEmpty() && url.path() != u"/")
+        || url.hasQuery() || url.hasFragment())
+        return false;
+    const int defaultPort = scheme == u"https" ? 443 : 80;
+    const int port = url.port(defaultPort);
+    const QString host = url.host(QUrl::FullyEncoded).contains(u':') ? u'[' + url.host() + u']' : url.host();
+    const QString withPort = host + u':' + QString::number(port);
+    for (const QString& name : {host, withPort}) {
+        if (!m_hosts.contains(name))
+            m_hosts.append(name);
+    }
+    m_origins.append(scheme + u"://" + withPort);
+    if (port == defaultPort)
+        m_origins.append(scheme + u"://" + host);
+    return true;
 }
 
 Outcome<void> RequestChecks::checkHost(const QByteArray& host) const
@@ -66,8 +92,7 @@ Outcome<void> RequestChecks::checkOrigin(const std::optional<QByteArray>& origin
         return {};
     }
     const QString value = QString::fromLatin1(origin->trimmed()).toLower();
-    const QString prefix = m_scheme + u"://";
-    if (value.startsWith(prefix) && m_hosts.contains(value.mid(prefix.size())))
+    if (m_origins.contains(value))
         return {};
     return failure(QStringLiteral("the request comes from the page of \"%1\", not from this "
                                   "server's page")

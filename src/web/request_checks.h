@@ -41,11 +41,17 @@ public:
     // The Origin header of a request, nothing when it has none.
     Outcome<void> checkOrigin(const std::optional<QByteArray>& origin, Kind kind) const;
 
+    // The address browsers use when a reverse proxy serves the page ("https://heating.example.org",
+    // "https://example.org:8443"): its host is accepted as Host, with and without its port,
+    // and it as Origin. False for anything but http(s)://HOST[:PORT].
+    bool addPublicOrigin(const QString& origin);
+
     // Every Host value accepted, in lower case.
     const QStringList& allowedHosts() const { return m_hosts; }
 
 private:
     QStringList m_hosts;
+    QStringList m_origins; // every Origin accepted, in lower case
     QString m_scheme;
 };
 

@@ -1,6 +1,7 @@
 #include "web/web_options.h"
 
 #include "core/printable_text.h"
+#include "web/request_checks.h"
 
 #include <QRegularExpression>
 
@@ -83,7 +84,8 @@ Outcome<WebOptions> readWebOptions(const QStringList& arguments)
             QStringLiteral("--host-name"),  QStringLiteral("--tls-cert"),
             QStringLiteral("--tls-key"),    QStringLiteral("--add-user"),
             QStringLiteral("--role"),       QStringLiteral("--remove-user"),
-            QStringLiteral("--add-token"),  QStringLiteral("--revoke-token")};
+            QStringLiteral("--add-token"),  QStringLiteral("--revoke-token"),
+            QStringLiteral("--public-url")};
         if (!withValue.contains(option))
             return refuse(QStringLiteral("unknown option \"%1\" (see --help)").arg(printableText(option)));
         if (i + 1 >= arguments.size() || arguments[i + 1].isEmpty())
@@ -108,6 +110,12 @@ Outcome<WebOptions> readWebOptions(const QStringList& arguments)
                                              "a port, not \"%1\"")
                                   .arg(printableText(value)));
             options.hostNames << value.toLower();
+        } else if (option == u"--public-url") {
+            if (!RequestChecks(QStringLiteral("127.0.0.1"), 1, false).addPublicOrigin(value))
+                return refuse(QStringLiteral("--public-url wants the address browsers open, such as "
+                                             "https://heating.example.org, not \"%1\"")
+                                  .arg(printableText(value)));
+            options.publicUrl = value;
         } else if (option == u"--tls-cert") {
             options.tlsCert = value;
         } else if (option == u"--tls-key") {
@@ -152,7 +160,8 @@ QString webUsage()
 {
     return QStringLiteral(
         "Usage: kelvaro-web [--listen ADDRESS:PORT] [--socket PATH]... [--users FILE]\n"
-        "                   [--tokens FILE] [--host-name NAME]... [--tls-cert PEM --tls-key PEM]\n"
+        "                   [--tokens FILE] [--host-name NAME]... [--public-url URL]\n"
+        "                   [--tls-cert PEM --tls-key PEM]\n"
         "       kelvaro-web --users FILE --add-user NAME --role viewer|operator\n"
         "       kelvaro-web --users FILE --remove-user NAME\n"
         "       kelvaro-web --users FILE [--tokens FILE] --add-token USER\n"
@@ -169,6 +178,8 @@ QString webUsage()
         "  --users FILE           the users and their roles (NAME:ROLE:HASH, mode 0600)\n"
         "  --tokens FILE          the scripts' tokens (default: the users file and .tokens)\n"
         "  --host-name NAME       a further name browsers reach this server by (pi.local)\n"
+        "  --public-url URL       the address browsers open when a reverse proxy serves the\n"
+        "                         page (https://heating.example.org)\n"
         "  --tls-cert PEM, --tls-key PEM\n"
         "                         serve HTTPS with this certificate and key\n"
         "  --add-user NAME --role viewer|operator\n"

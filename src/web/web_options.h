@@ -33,6 +33,7 @@ struct WebOptions
     QString usersPath;     // empty: no users file
     QString tokensPath;    // the users file's path and ".tokens" unless given
     QStringList hostNames; // further names the Host header may carry
+    QString publicUrl;     // a reverse proxy's address for the page ("https://heating.example.org")
     QString tlsCert;
     QString tlsKey;
     QString name; // the user to add or remove, or to make a token for; the token's id

@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QNetworkInterface>
 #include <QPointer>
 #include <QThreadPool>
 #include <QUrlQuery>
@@ -92,11 +93,7 @@ QString addressText(const QHostAddress& address)
 
 std::optional<QByteArray> originOf(const QHttpServerRequest& request)
 {
-    for (const auto& [name, value] : request.headers()) {
-        if (name.compare("origin", Qt::CaseInsensitive) == 0)
-            return value;
-    }
-    return std::nullopt;
+    return headerOf(request, QByteArrayLiteral("origin"));
 }
 
 std::optional<QJsonObject> jsonBody(const QHttpServerRequest& request)
@@ -121,6 +118,26 @@ std::optional<QDate> queryDay(const QUrlQuery& query, const QString& key, bool* 
     if (!day.isValid())
         *bad = true;
     return day;
+}
+
+// Listening on every address, this server is reached by each of the machine's own: the
+// page on a phone is opened as http://192.168.1.20:8640/. Link-local IPv6 addresses are
+// left out (a browser cannot name them in a URL with their zone).
+QStringList machineAddresses(const QHostAddress& listen)
+{
+    if (listen != QHostAddress::Any && listen != QHostAddress::AnyIPv4 && listen != QHostAddress::AnyIPv6
+        && listen.toString() != u"0.0.0.0" && listen.toString() != u"::")
+        return {};
+    QStringList names;
+    for (const QHostAddress& address : QNetworkInterface::allAddresses()) {
+        if (address.isLoopback() || address.isLinkLocal())
+            continue;
+        if (address.protocol() == QAbstractSocket::IPv4Protocol)
+            names << address.toString();
+        else if (address.protocol() == QAbstractSocket::IPv6Protocol)
+            names << u'[' + address.toString() + u']';
+    }
+    return names;
 }
 
 } // namespace
@@ -172,7 +189,9 @@ Outcome<void> WebServer::start()
                            .arg(error)};
     m_port = *port;
     m_checks.emplace(m_config.listenAddress.toString(), m_port, m_config.tls.has_value(),
-                     m_config.hostNames);
+                     m_config.hostNames + machineAddresses(m_config.listenAddress));
+    if (!m_config.publicUrl.isEmpty())
+        m_checks->addPublicOrigin(m_config.publicUrl);
     return {};
 }
 
@@ -328,7 +347,7 @@ void WebServer::route(const QHttpServerRequest& request, const QString& path, Pe
         }
         return reply.send(HttpReply{200, "application/json", "{}",
                                     {{QByteArrayLiteral("Set-Cookie"),
-                                      Sessions::clearCookie(m_config.tls.has_value())}}});
+                                      Sessions::clearCookie(secureCookies())}}});
     }
     const bool known = path == u"/report.csv" || path == u"/api/boards" || path == u"/api/values"
                        || path == u"/api/set" || path == u"/api/report";
@@ -399,7 +418,7 @@ void WebServer::logIn(const QHttpServerRequest& request, PendingReply reply)
             HttpReply ok = json(200, QJsonObject{{QStringLiteral("user"), user},
                                                  {QStringLiteral("role"), roleName(*role)}});
             ok.headers.append({QByteArrayLiteral("Set-Cookie"),
-                               m_sessions.setCookie(session, m_config.tls.has_value())});
+                               m_sessions.setCookie(session, secureCookies())});
             pending->send(ok);
         }, Qt::QueuedConnection);
     });

@@ -38,6 +38,7 @@ struct WebServerConfig
     QHostAddress listenAddress{QHostAddress::LocalHost};
     quint16 port = 0; // 0: any free port
     QStringList hostNames;
+    QString publicUrl; // checked by readWebOptions
     std::optional<QSslConfiguration> tls;
     QString usersPath; // empty: no users; every client is the local operator
     QString tokensPath;
@@ -83,6 +84,11 @@ private:
     std::optional<Caller> caller(const QHttpServerRequest& request);
     void reloadUsers();
     bool usersRequired() const { return !m_config.usersPath.isEmpty(); }
+    // Over TLS, here or at the reverse proxy in front: the cookie only travels encrypted.
+    bool secureCookies() const
+    {
+        return m_config.tls.has_value() || m_config.publicUrl.startsWith(u"https:", Qt::CaseInsensitive);
+    }
 
     WebServerConfig m_config;
     BoardHub& m_hub;

@@ -101,6 +101,8 @@ void TestWebMessages::options_data()
     QTest::newRow("token without users") << QStringList{u"--add-token"_s, u"anna"_s} << u"changing users or tokens needs --users"_s;
     QTest::newRow("two commands") << QStringList{u"--users"_s, u"u"_s, u"--add-token"_s, u"a"_s, u"--revoke-token"_s, u"b"_s}
                                   << u"give one of"_s;
+    QTest::newRow("public URL with a path") << QStringList{u"--public-url"_s, u"https://example.org/kelvaro"_s}
+                                           << u"--public-url wants"_s;
     QTest::newRow("certificate alone") << QStringList{u"--tls-cert"_s, u"c.pem"_s} << u"TLS needs both"_s;
     QTest::newRow("unknown") << QStringList{u"--port"_s, u"80"_s} << u"unknown option \"--port\""_s;
     QTest::newRow("value missing") << QStringList{u"--users"_s} << u"--users needs a value"_s;

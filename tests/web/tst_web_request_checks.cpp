@@ -35,6 +35,12 @@ RequestChecks server(const QString& name)
         return RequestChecks(QStringLiteral("FD00::5"), 8443, true);
     if (name == u"https on 443")
         return RequestChecks(QStringLiteral("192.168.1.20"), 443, true, piLocal);
+    if (name == u"behind a proxy") {
+        RequestChecks checks(QStringLiteral("127.0.0.1"), 8640, false);
+        if (!checks.addPublicOrigin(QStringLiteral("https://Heating.example.org")))
+            qFatal("public origin refused");
+        return checks;
+    }
     qFatal("no such server");
 }
 
@@ -74,6 +80,10 @@ void TestWebRequestChecks::host_data()
     row("default port omitted", "https on 443", "pi.local", true);
     row("default port given", "https on 443", "pi.local:443", true);
     row("http's default port", "https on 443", "pi.local:80", false);
+    row("proxy's name", "behind a proxy", "heating.example.org", true);
+    row("proxy's name and port", "behind a proxy", "heating.example.org:443", true);
+    row("proxy's name, another port", "behind a proxy", "heating.example.org:8640", false);
+    row("loopback behind a proxy", "behind a proxy", "127.0.0.1:8640", true);
 }
 
 void TestWebRequestChecks::host()
@@ -112,6 +122,8 @@ void TestWebRequestChecks::origin_data()
     row("IPv6", "lan6", "https://[fd00::5]:8443", true, true);
     row("default port omitted", "https on 443", "https://pi.local", true, true);
     row("http on 443", "https on 443", "http://pi.local", true, false);
+    row("proxy's page", "behind a proxy", "https://heating.example.org", true, true);
+    row("proxy's page over http", "behind a proxy", "http://heating.example.org", true, false);
 }
 
 void TestWebRequestChecks::origin()
