@@ -20,9 +20,10 @@ namespace {
 
 QString boardRequest(const QString& board)
 {
-    return QString::fromUtf8(QJsonDocument(QJsonObject{{QStringLiteral("type"), QStringLiteral("board")},
-                                                       {QStringLiteral("board"), board}})
-                                 .toJson(QJsonDocument::Compact));
+    return QString::fromUtf8(
+        QJsonDocument(QJsonObject{{QStringLiteral("type"), QStringLiteral("board")},
+                                  {QStringLiteral("board"), board}})
+            .toJson(QJsonDocument::Compact));
 }
 
 bool isState(const QString& message)
@@ -42,7 +43,8 @@ qint64 firstValues(QNetworkAccessManager& net, const QUrl& url, const QString& b
     page->deleteLater();
     QWebSocket socket(url.toString(QUrl::RemovePath | QUrl::StripTrailingSlash));
     qint64 elapsed = -1;
-    QObject::connect(&socket, &QWebSocket::connected, &socket, [&] { socket.sendTextMessage(boardRequest(board)); });
+    QObject::connect(&socket, &QWebSocket::connected, &socket,
+                     [&] { socket.sendTextMessage(boardRequest(board)); });
     QObject::connect(&socket, &QWebSocket::textMessageReceived, &loop, [&](const QString& message) {
         if (isState(message)) {
             elapsed = clock.elapsed();
@@ -78,8 +80,9 @@ int main(int argc, char* argv[])
     for (int i = 0; i < 5; ++i)
         firsts.push_back(firstValues(net, url, board));
     std::sort(firsts.begin(), firsts.end());
-    std::printf("first_values_ms min %lld median %lld max %lld\n", static_cast<long long>(firsts.front()),
-                static_cast<long long>(firsts[2]), static_cast<long long>(firsts.back()));
+    std::printf("first_values_ms min %lld median %lld max %lld\n",
+                static_cast<long long>(firsts.front()), static_cast<long long>(firsts[2]),
+                static_cast<long long>(firsts.back()));
 
     QUrl ws = url;
     ws.setScheme(QStringLiteral("ws"));
@@ -88,16 +91,18 @@ int main(int argc, char* argv[])
     qint64 states = 0;
     int open = 0;
     for (int i = 0; i < count; ++i) {
-        auto socket = std::make_unique<QWebSocket>(url.toString(QUrl::RemovePath | QUrl::StripTrailingSlash));
+        auto socket =
+            std::make_unique<QWebSocket>(url.toString(QUrl::RemovePath | QUrl::StripTrailingSlash));
         QWebSocket* raw = socket.get();
         QObject::connect(raw, &QWebSocket::connected, raw, [raw, &board, &open] {
             ++open;
             raw->sendTextMessage(boardRequest(board));
         });
-        QObject::connect(raw, &QWebSocket::textMessageReceived, raw, [&states](const QString& message) {
-            if (isState(message))
-                ++states;
-        });
+        QObject::connect(raw, &QWebSocket::textMessageReceived, raw,
+                         [&states](const QString& message) {
+                             if (isState(message))
+                                 ++states;
+                         });
         raw->open(ws);
         sockets.push_back(std::move(socket));
     }

@@ -31,10 +31,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else if (const auto* history = std::get_if<AskHistory>(&request.ask)) {
         require(history->from.isValid() && history->to.isValid() && history->from <= history->to,
                 "the range is in order");
-        require(history->width >= ChartMinWidth && history->width <= ChartMaxWidth, "the width is drawn");
+        require(history->width >= ChartMinWidth && history->width <= ChartMaxWidth,
+                "the width is drawn");
     } else if (const auto* trend = std::get_if<AskTrend>(&request.ask)) {
         require(trend->hours >= 1 && trend->hours <= TrendMaxHours, "the hours are held");
-        require(trend->width >= ChartMinWidth && trend->width <= ChartMaxWidth, "the width is drawn");
+        require(trend->width >= ChartMinWidth && trend->width <= ChartMaxWidth,
+                "the width is drawn");
     } else if (const auto* settings = std::get_if<ChangeSettings>(&request.ask)) {
         require(settings->change.size() == 1, "one setting at a time");
     }

@@ -124,7 +124,8 @@ int changeFiles(const WebOptions& options)
     }
     if (options.command == WebOptions::Command::AddToken) {
         if (!users.role(options.name)) {
-            say(QStringLiteral("kelvaro-web: there is no user \"%1\" in %2").arg(options.name, options.usersPath));
+            say(QStringLiteral("kelvaro-web: there is no user \"%1\" in %2")
+                    .arg(options.name, options.usersPath));
             return Config;
         }
         const auto made = tokens.create(options.name);
@@ -134,7 +135,8 @@ int changeFiles(const WebOptions& options)
         }
         // The token itself goes to standard output, once, for a script to keep.
         std::printf("%s %s\n", qPrintable(made->id), made->token.constData());
-        say(QStringLiteral("kelvaro-web: a token for %1, id %2; it is not shown again").arg(options.name, made->id));
+        say(QStringLiteral("kelvaro-web: a token for %1, id %2; it is not shown again")
+                .arg(options.name, made->id));
         return Done;
     }
     if (const auto revoked = tokens.revoke(options.name); !revoked) {
@@ -167,7 +169,8 @@ std::optional<QSslConfiguration> readTls(const WebOptions& options, QString* err
     if (key.isNull())
         key = QSslKey(keyBytes, QSsl::Ec, QSsl::Pem);
     if (key.isNull()) {
-        *error = QStringLiteral("%1 holds no PEM private key (RSA or EC, not encrypted)").arg(options.tlsKey);
+        *error = QStringLiteral("%1 holds no PEM private key (RSA or EC, not encrypted)")
+                     .arg(options.tlsKey);
         return std::nullopt;
     }
     QSslConfiguration tls = QSslConfiguration::defaultConfiguration();

@@ -138,8 +138,10 @@ void BoardHub::onMessage(Link& link, const QJsonObject& message)
             std::array<qint32, RegisterCount> image{};
             for (int i = 0; i < RegisterCount; ++i)
                 image[size_t(i)] = qint32(words[i].toInteger());
-            const QDateTime time = QDateTime::fromString(state.value(u"time").toString(), Qt::ISODateWithMs);
-            link.trend.append(time.isValid() ? time.toMSecsSinceEpoch() : QDateTime::currentMSecsSinceEpoch(),
+            const QDateTime time =
+                QDateTime::fromString(state.value(u"time").toString(), Qt::ISODateWithMs);
+            link.trend.append(time.isValid() ? time.toMSecsSinceEpoch()
+                                             : QDateTime::currentMSecsSinceEpoch(),
                               image);
         }
         Q_EMIT stateArrived(link.board.name, state);
@@ -166,7 +168,9 @@ void BoardHub::onFailed(Link& link, const QString& reason)
     auto waiting = std::move(link.waiting);
     link.waiting.clear();
     for (auto& [id, answer] : waiting)
-        answer(lostAnswer(QStringLiteral("the connection to the recorder was lost: %1").arg(reason)), true);
+        answer(
+            lostAnswer(QStringLiteral("the connection to the recorder was lost: %1").arg(reason)),
+            true);
     Q_EMIT boardsChanged();
 }
 
@@ -184,7 +188,8 @@ QList<BoardHub::Board> BoardHub::boards() const
     QList<Board> all;
     for (const auto& [socket, link] : m_links)
         all << link->board;
-    std::sort(all.begin(), all.end(), [](const Board& a, const Board& b) { return a.name < b.name; });
+    std::sort(all.begin(), all.end(),
+              [](const Board& a, const Board& b) { return a.name < b.name; });
     return all;
 }
 
@@ -225,7 +230,8 @@ void BoardHub::request(const QString& board, QJsonObject request, Answer answer)
         return;
     }
     if (!link->board.connected || !link->client) {
-        answer(lostAnswer(QStringLiteral("the board's recorder is not connected: %1").arg(link->board.reason)),
+        answer(lostAnswer(QStringLiteral("the board's recorder is not connected: %1")
+                              .arg(link->board.reason)),
                true);
         return;
     }

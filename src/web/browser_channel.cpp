@@ -52,7 +52,8 @@ BrowserChannel::~BrowserChannel()
 
 QString BrowserChannel::who() const
 {
-    return QStringLiteral("web: %1 (%2) from %3").arg(m_caller.user, roleName(m_caller.role), m_caller.address);
+    return QStringLiteral("web: %1 (%2) from %3")
+        .arg(m_caller.user, roleName(m_caller.role), m_caller.address);
 }
 
 void BrowserChannel::close(const QString& why)
@@ -71,7 +72,8 @@ void BrowserChannel::send(const QJsonObject& message)
         return;
     if (m_socket->bytesToWrite() > MaxUnsentBytes)
         return close(QStringLiteral("the page does not read what it is sent"));
-    m_socket->sendTextMessage(QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
+    m_socket->sendTextMessage(
+        QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
 }
 
 void BrowserChannel::sendError(std::optional<qint64> id, const QString& reason)
@@ -114,7 +116,8 @@ void BrowserChannel::take(const BrowserRequest& request)
     const auto id = request.id;
     if (changesBoard(request.ask) && m_caller.role != Role::Operator) {
         journal(QStringLiteral("%1: refused a change: the user is a viewer").arg(who()));
-        return sendError(id, QStringLiteral("A viewer cannot change the board: log in as an operator."));
+        return sendError(
+            id, QStringLiteral("A viewer cannot change the board: log in as an operator."));
     }
     if (const auto* watch = std::get_if<WatchBoard>(&request.ask)) {
         if (!m_server.hub().socketOf(watch->board))
@@ -129,8 +132,9 @@ void BrowserChannel::take(const BrowserRequest& request)
     QPointer<BrowserChannel> self(this);
     const QString board = m_board;
     if (const auto* set = std::get_if<SetBox>(&request.ask)) {
-        const QString what = QStringLiteral("set \"%1\" to \"%2\" on %3")
-                                 .arg(QLatin1String(EntryBoxes[size_t(set->box)].caption), set->text, board);
+        const QString what =
+            QStringLiteral("set \"%1\" to \"%2\" on %3")
+                .arg(QLatin1String(EntryBoxes[size_t(set->box)].caption), set->text, board);
         journal(QStringLiteral("%1: %2").arg(who(), what));
         const QString whoText = who();
         const int box = set->box;
@@ -149,8 +153,10 @@ void BrowserChannel::take(const BrowserRequest& request)
                 }
                 answer.insert(QStringLiteral("box"), box);
                 if (final || answer.value(u"state").toString() == u"queued") {
-                    QString line = QStringLiteral("%1: %2: %3").arg(whoText, what, answer.value(u"state").toString());
-                    if (const QString reason = answer.value(u"reason").toString(); !reason.isEmpty())
+                    QString line = QStringLiteral("%1: %2: %3")
+                                       .arg(whoText, what, answer.value(u"state").toString());
+                    if (const QString reason = answer.value(u"reason").toString();
+                        !reason.isEmpty())
                         line += QStringLiteral(" (%1)").arg(reason);
                     journal(line);
                 }
@@ -162,34 +168,39 @@ void BrowserChannel::take(const BrowserRequest& request)
     if (const auto* change = std::get_if<ChangeSettings>(&request.ask)) {
         QJsonObject settings = change->change;
         settings.insert(QStringLiteral("type"), QStringLiteral("settings"));
-        const QString what = QStringLiteral("settings %1 on %2")
-                                 .arg(QString::fromUtf8(QJsonDocument(change->change).toJson(QJsonDocument::Compact)),
-                                      board);
+        const QString what =
+            QStringLiteral("settings %1 on %2")
+                .arg(
+                    QString::fromUtf8(QJsonDocument(change->change).toJson(QJsonDocument::Compact)),
+                    board);
         const QString whoText = who();
-        m_server.hub().request(board, settings, [self, id, whoText, what](const QJsonObject& message, bool) {
-            QJsonObject answer = message;
-            if (answer.value(u"type").toString() == u"error") {
-                answer = QJsonObject{{QStringLiteral("type"), QStringLiteral("settings")},
-                                     {QStringLiteral("result"), QStringLiteral("refused")},
-                                     {QStringLiteral("message"), message.value(u"reason")}};
-            }
-            journal(QStringLiteral("%1: %2: %3 %4")
-                        .arg(whoText, what, answer.value(u"result").toString(),
-                             answer.value(u"message").toString())
-                        .trimmed());
-            if (self)
-                self->send(withId(answer, id));
-        });
+        m_server.hub().request(
+            board, settings, [self, id, whoText, what](const QJsonObject& message, bool) {
+                QJsonObject answer = message;
+                if (answer.value(u"type").toString() == u"error") {
+                    answer = QJsonObject{{QStringLiteral("type"), QStringLiteral("settings")},
+                                         {QStringLiteral("result"), QStringLiteral("refused")},
+                                         {QStringLiteral("message"), message.value(u"reason")}};
+                }
+                journal(QStringLiteral("%1: %2: %3 %4")
+                            .arg(whoText, what, answer.value(u"result").toString(),
+                                 answer.value(u"message").toString())
+                            .trimmed());
+                if (self)
+                    self->send(withId(answer, id));
+            });
         return;
     }
-    const bool fahrenheit = m_server.hub().lastState(board).value_or(QJsonObject{}).value(u"unit").toString() == u"F";
+    const bool fahrenheit =
+        m_server.hub().lastState(board).value_or(QJsonObject{}).value(u"unit").toString() == u"F";
     const ValueUnits units{fahrenheit, 10000};
     if (const auto* trend = std::get_if<AskTrend>(&request.ask)) {
         const TrendBuffer* buffer = m_server.hub().trend(board);
         const qint64 t1 = buffer && !buffer->isEmpty() ? buffer->timeAt(buffer->endIndex() - 1)
-                                                        : QDateTime::currentMSecsSinceEpoch();
+                                                       : QDateTime::currentMSecsSinceEpoch();
         const qint64 t0 = t1 - qint64(trend->hours) * 3600 * 1000;
-        QJsonObject chart = buffer ? chartJson(*buffer, t0, t1 + 1, trend->width, units) : QJsonObject{};
+        QJsonObject chart =
+            buffer ? chartJson(*buffer, t0, t1 + 1, trend->width, units) : QJsonObject{};
         chart.insert(QStringLiteral("type"), QStringLiteral("chart"));
         chart.insert(QStringLiteral("kind"), QStringLiteral("trend"));
         return send(withId(chart, id));

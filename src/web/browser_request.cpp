@@ -54,10 +54,12 @@ Read readSet(std::optional<qint64> id, const QJsonObject& message)
         return refuse(id, QStringLiteral("\"box\" must be an entry box's number, 0 to 9"));
     const QJsonValue text = message.value(u"text");
     if (!text.isString() || text.toString().size() > 64)
-        return refuse(id, QStringLiteral("\"text\" must be the value as typed, at most 64 characters"));
+        return refuse(id,
+                      QStringLiteral("\"text\" must be the value as typed, at most 64 characters"));
     QString locale = QStringLiteral("C");
     if (message.contains(u"locale")) {
-        static const QRegularExpression shape(QStringLiteral("^[A-Za-z]{2,3}([_-][A-Za-z0-9]{2,8}){0,3}$"));
+        static const QRegularExpression shape(
+            QStringLiteral("^[A-Za-z]{2,3}([_-][A-Za-z0-9]{2,8}){0,3}$"));
         locale = message.value(u"locale").toString();
         if (!shape.match(locale).hasMatch())
             return refuse(id, QStringLiteral("\"locale\" must be a locale's name such as de_DE"));
@@ -71,7 +73,8 @@ Read readSettings(std::optional<qint64> id, const QJsonObject& message)
     const bool log = message.contains(u"logActive");
     const bool unit = message.contains(u"displayUnit");
     if (log == unit)
-        return refuse(id, QStringLiteral("settings: send exactly one of \"logActive\" and \"displayUnit\""));
+        return refuse(
+            id, QStringLiteral("settings: send exactly one of \"logActive\" and \"displayUnit\""));
     if (log) {
         const QJsonValue on = message.value(u"logActive");
         if (!on.isBool())
@@ -94,7 +97,8 @@ Read readHistory(std::optional<qint64> id, const QJsonObject& message)
         return refuse(id, QStringLiteral("\"from\" comes after \"to\""));
     const auto width = widthOf(message);
     if (!width)
-        return refuse(id, QStringLiteral("\"width\" must be %1 to %2").arg(ChartMinWidth).arg(ChartMaxWidth));
+        return refuse(
+            id, QStringLiteral("\"width\" must be %1 to %2").arg(ChartMinWidth).arg(ChartMaxWidth));
     return BrowserRequest{id, AskHistory{*from, *to, *width}};
 }
 
@@ -107,7 +111,8 @@ Read readTrend(std::optional<qint64> id, const QJsonObject& message)
         return refuse(id, QStringLiteral("\"hours\" must be 1 to %1").arg(TrendMaxHours));
     const auto width = widthOf(message);
     if (!width)
-        return refuse(id, QStringLiteral("\"width\" must be %1 to %2").arg(ChartMinWidth).arg(ChartMaxWidth));
+        return refuse(
+            id, QStringLiteral("\"width\" must be %1 to %2").arg(ChartMinWidth).arg(ChartMaxWidth));
     return BrowserRequest{id, AskTrend{int(*hours), *width}};
 }
 
@@ -116,7 +121,8 @@ Read readTrend(std::optional<qint64> id, const QJsonObject& message)
 std::variant<BrowserRequest, BrowserRefusal> readBrowserMessage(const QByteArray& text)
 {
     if (text.size() > BrowserMessageMaxBytes)
-        return refuse(std::nullopt, QStringLiteral("message longer than %1 bytes").arg(BrowserMessageMaxBytes));
+        return refuse(std::nullopt,
+                      QStringLiteral("message longer than %1 bytes").arg(BrowserMessageMaxBytes));
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(text, &error);
     if (error.error != QJsonParseError::NoError || !document.isObject())
@@ -145,7 +151,8 @@ std::variant<BrowserRequest, BrowserRefusal> readBrowserMessage(const QByteArray
         return BrowserRequest{id, AskDays{}};
     if (type == u"history")
         return readHistory(id, message);
-    return refuse(id, QStringLiteral("unknown request type \"%1\"").arg(printableText(type.left(40))));
+    return refuse(id,
+                  QStringLiteral("unknown request type \"%1\"").arg(printableText(type.left(40))));
 }
 
 bool changesBoard(const BrowserAsk& ask)

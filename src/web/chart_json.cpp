@@ -35,17 +35,18 @@ QJsonValue shown(FieldKind kind, qint32 canonical, const ValueUnits& units)
 
 } // namespace
 
-QJsonObject chartJson(const ChartData& data, qint64 t0, qint64 t1, int width, const ValueUnits& units)
+QJsonObject chartJson(const ChartData& data, qint64 t0, qint64 t1, int width,
+                      const ValueUnits& units)
 {
     QJsonArray series;
     for (int s = 0; s < data.seriesCount(); ++s) {
         const ChartSeries about = data.series(s);
         QJsonArray columns;
         for (const ChartColumn& column : data.columns(s, t0, t1, width)) {
-            columns.append(QJsonArray{column.column, shown(about.kind, column.min, units),
-                                      shown(about.kind, column.max, units),
-                                      shown(about.kind, column.first, units),
-                                      shown(about.kind, column.last, units), column.joined ? 1 : 0});
+            columns.append(QJsonArray{
+                column.column, shown(about.kind, column.min, units),
+                shown(about.kind, column.max, units), shown(about.kind, column.first, units),
+                shown(about.kind, column.last, units), column.joined ? 1 : 0});
         }
         series.append(QJsonObject{{QStringLiteral("name"), about.name},
                                   {QStringLiteral("unit"), unitText(about.kind, units).trimmed()},

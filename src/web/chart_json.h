@@ -12,6 +12,7 @@ namespace kelvaro::web {
 
 // {"from": t0, "to": t1, "width": W, "series": [{"name", "unit", "kind", "columns":
 // [[column, min, max, first, last, joined], ...]}]}; times in milliseconds since the epoch.
-QJsonObject chartJson(const ChartData& data, qint64 t0, qint64 t1, int width, const ValueUnits& units);
+QJsonObject chartJson(const ChartData& data, qint64 t0, qint64 t1, int width,
+                      const ValueUnits& units);
 
 } // namespace kelvaro::web

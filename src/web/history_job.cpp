@@ -73,19 +73,21 @@ void HistoryJob::days(const QString& socket, std::function<void(QJsonObject)> do
         job->m_client.send(QJsonObject{{QStringLiteral("type"), QStringLiteral("days")},
                                        {QStringLiteral("id"), 1}});
     });
-    connect(&job->m_client, &service::ServiceClient::message, job, [job, done](const QJsonObject& message) {
-        const QString type = message.value(u"type").toString();
-        if (type == u"dates") {
-            for (const QJsonValue date : message.value(u"dates").toArray())
-                job->m_dates << date.toString();
-        } else if (type == u"end") {
-            done(QJsonObject{{QStringLiteral("type"), QStringLiteral("days")},
-                             {QStringLiteral("dates"), QJsonArray::fromStringList(job->m_dates)}});
-            job->finish();
-        } else if (type == u"error") {
-            job->m_fail(message.value(u"reason").toString());
-        }
-    });
+    connect(&job->m_client, &service::ServiceClient::message, job,
+            [job, done](const QJsonObject& message) {
+                const QString type = message.value(u"type").toString();
+                if (type == u"dates") {
+                    for (const QJsonValue date : message.value(u"dates").toArray())
+                        job->m_dates << date.toString();
+                } else if (type == u"end") {
+                    done(QJsonObject{
+                        {QStringLiteral("type"), QStringLiteral("days")},
+                        {QStringLiteral("dates"), QJsonArray::fromStringList(job->m_dates)}});
+                    job->finish();
+                } else if (type == u"error") {
+                    job->m_fail(message.value(u"reason").toString());
+                }
+            });
     job->begin();
 }
 

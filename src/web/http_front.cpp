@@ -57,7 +57,9 @@ std::optional<QByteArray> headerOf(const QHttpServerRequest& request, const QByt
 
 bool isWebSocketUpgrade(const QHttpServerRequest& request)
 {
-    return headerOf(request, QByteArrayLiteral("upgrade")).value_or(QByteArray()).compare("websocket", Qt::CaseInsensitive) == 0;
+    return headerOf(request, QByteArrayLiteral("upgrade"))
+               .value_or(QByteArray())
+               .compare("websocket", Qt::CaseInsensitive) == 0;
 }
 
 PendingReply::PendingReply(QHttpServerResponder&& responder)
@@ -96,7 +98,8 @@ void PendingReply::send(const HttpReply& reply)
     responder->writeStatusLine(status);
     for (const auto& [name, value] : headers)
         responder->writeHeader(name, value);
-    responder->writeHeader(QByteArrayLiteral("Content-Length"), QByteArray::number(reply.body.size()));
+    responder->writeHeader(QByteArrayLiteral("Content-Length"),
+                           QByteArray::number(reply.body.size()));
     responder->writeBody(reply.body);
 #else
     QHttpHeaders all;

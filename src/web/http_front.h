@@ -75,7 +75,8 @@ protected:
     void missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) override;
 #else
     bool handleRequest(const QHttpServerRequest& request, QHttpServerResponder& responder) override;
-    void missingHandler(const QHttpServerRequest& request, QHttpServerResponder& responder) override;
+    void missingHandler(const QHttpServerRequest& request,
+                        QHttpServerResponder& responder) override;
 #endif
 
 private:

@@ -53,13 +53,14 @@ bool RequestChecks::addPublicOrigin(const QString& origin)
 {
     const QUrl url(origin.toLower(), QUrl::StrictMode);
     const QString scheme = url.scheme();
-    if (!url.isValid() || (scheme != u"http" && scheme != u"https") || url.host().isEmpty()
-        || !url.userInfo().isEmpty() || (!url.path().isEmpty() && url.path() != u"/")
-        || url.hasQuery() || url.hasFragment())
+    if (!url.isValid() || (scheme != u"http" && scheme != u"https") || url.host().isEmpty() ||
+        !url.userInfo().isEmpty() || (!url.path().isEmpty() && url.path() != u"/") ||
+        url.hasQuery() || url.hasFragment())
         return false;
     const int defaultPort = scheme == u"https" ? 443 : 80;
     const int port = url.port(defaultPort);
-    const QString host = url.host(QUrl::FullyEncoded).contains(u':') ? u'[' + url.host() + u']' : url.host();
+    const QString host =
+        url.host(QUrl::FullyEncoded).contains(u':') ? u'[' + url.host() + u']' : url.host();
     const QString withPort = host + u':' + QString::number(port);
     for (const QString& name : {host, withPort}) {
         if (!m_hosts.contains(name))

@@ -49,8 +49,8 @@ Outcome<std::pair<QHostAddress, quint16>> readListenAddress(const QString& text)
     if (bracketed)
         host = host.mid(1, host.size() - 2);
     QHostAddress address;
-    if (!address.setAddress(host)
-        || (address.protocol() == QAbstractSocket::IPv6Protocol) != bracketed)
+    if (!address.setAddress(host) ||
+        (address.protocol() == QAbstractSocket::IPv6Protocol) != bracketed)
         return refuse(form);
     return std::pair{address, quint16(port)};
 }
@@ -79,15 +79,16 @@ Outcome<WebOptions> readWebOptions(const QStringList& arguments)
             return options;
         }
         static const QStringList withValue{
-            QStringLiteral("--listen"),     QStringLiteral("--socket"),
-            QStringLiteral("--users"),      QStringLiteral("--tokens"),
-            QStringLiteral("--host-name"),  QStringLiteral("--tls-cert"),
-            QStringLiteral("--tls-key"),    QStringLiteral("--add-user"),
-            QStringLiteral("--role"),       QStringLiteral("--remove-user"),
-            QStringLiteral("--add-token"),  QStringLiteral("--revoke-token"),
+            QStringLiteral("--listen"),    QStringLiteral("--socket"),
+            QStringLiteral("--users"),     QStringLiteral("--tokens"),
+            QStringLiteral("--host-name"), QStringLiteral("--tls-cert"),
+            QStringLiteral("--tls-key"),   QStringLiteral("--add-user"),
+            QStringLiteral("--role"),      QStringLiteral("--remove-user"),
+            QStringLiteral("--add-token"), QStringLiteral("--revoke-token"),
             QStringLiteral("--public-url")};
         if (!withValue.contains(option))
-            return refuse(QStringLiteral("unknown option \"%1\" (see --help)").arg(printableText(option)));
+            return refuse(
+                QStringLiteral("unknown option \"%1\" (see --help)").arg(printableText(option)));
         if (i + 1 >= arguments.size() || arguments[i + 1].isEmpty())
             return refuse(QStringLiteral("%1 needs a value").arg(option));
         const QString value = arguments[++i];
@@ -112,9 +113,10 @@ Outcome<WebOptions> readWebOptions(const QStringList& arguments)
             options.hostNames << value.toLower();
         } else if (option == u"--public-url") {
             if (!RequestChecks(QStringLiteral("127.0.0.1"), 1, false).addPublicOrigin(value))
-                return refuse(QStringLiteral("--public-url wants the address browsers open, such as "
-                                             "https://heating.example.org, not \"%1\"")
-                                  .arg(printableText(value)));
+                return refuse(
+                    QStringLiteral("--public-url wants the address browsers open, such as "
+                                   "https://heating.example.org, not \"%1\"")
+                        .arg(printableText(value)));
             options.publicUrl = value;
         } else if (option == u"--tls-cert") {
             options.tlsCert = value;
@@ -123,7 +125,8 @@ Outcome<WebOptions> readWebOptions(const QStringList& arguments)
         } else if (option == u"--role") {
             const auto role = roleFromName(value);
             if (!role)
-                return refuse(QStringLiteral("--role is viewer or operator, not \"%1\"").arg(printableText(value)));
+                return refuse(QStringLiteral("--role is viewer or operator, not \"%1\"")
+                                  .arg(printableText(value)));
             options.role = *role;
             roleGiven = true;
         } else {
@@ -146,9 +149,9 @@ Outcome<WebOptions> readWebOptions(const QStringList& arguments)
         return refuse(QStringLiteral("--add-user needs --role viewer or --role operator"));
     if (options.command != WebOptions::Command::Serve && options.usersPath.isEmpty())
         return refuse(QStringLiteral("changing users or tokens needs --users FILE"));
-    if ((options.command == WebOptions::Command::AddUser
-         || options.command == WebOptions::Command::RemoveUser)
-        && !isValidUserName(options.name))
+    if ((options.command == WebOptions::Command::AddUser ||
+         options.command == WebOptions::Command::RemoveUser) &&
+        !isValidUserName(options.name))
         return refuse(QStringLiteral("a user's name is 1 to 32 of A-Z a-z 0-9 . _ -, not \"%1\"")
                           .arg(printableText(options.name)));
     if (!tokensGiven && !options.usersPath.isEmpty())

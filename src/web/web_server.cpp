@@ -33,8 +33,8 @@ constexpr qsizetype MaxBodyBytes = 16 * 1024;
 
 HttpReply json(int status, const QJsonObject& object)
 {
-    return HttpReply{status, "application/json",
-                     QJsonDocument(object).toJson(QJsonDocument::Compact), {}};
+    return HttpReply{
+        status, "application/json", QJsonDocument(object).toJson(QJsonDocument::Compact), {}};
 }
 
 HttpReply failure(int status, const QString& reason)
@@ -65,7 +65,9 @@ std::optional<HttpReply> pageFile(const QString& path)
         QFile resource(QString::fromLatin1(file.resource));
         if (!resource.open(QIODevice::ReadOnly))
             return std::nullopt;
-        return HttpReply{200, file.type, resource.readAll(),
+        return HttpReply{200,
+                         file.type,
+                         resource.readAll(),
                          {{QByteArrayLiteral("Cache-Control"), QByteArrayLiteral("no-cache")}}};
     }
     return std::nullopt;
@@ -125,8 +127,9 @@ std::optional<QDate> queryDay(const QUrlQuery& query, const QString& key, bool* 
 // left out (a browser cannot name them in a URL with their zone).
 QStringList machineAddresses(const QHostAddress& listen)
 {
-    if (listen != QHostAddress::Any && listen != QHostAddress::AnyIPv4 && listen != QHostAddress::AnyIPv6
-        && listen.toString() != u"0.0.0.0" && listen.toString() != u"::")
+    if (listen != QHostAddress::Any && listen != QHostAddress::AnyIPv4 &&
+        listen != QHostAddress::AnyIPv6 && listen.toString() != u"0.0.0.0" &&
+        listen.toString() != u"::")
         return {};
     QStringList names;
     for (const QHostAddress& address : QNetworkInterface::allAddresses()) {
@@ -209,8 +212,9 @@ void WebServer::reloadUsers()
             // Whoever was removed or has another role now logs in again.
             for (const QString& name : m_users->userNames()) {
                 if (users->role(name) != m_users->role(name) && m_sessions.endUser(name) > 0)
-                    journal(QStringLiteral("web: %1's sessions ended: the user was changed or removed")
-                                .arg(name));
+                    journal(
+                        QStringLiteral("web: %1's sessions ended: the user was changed or removed")
+                            .arg(name));
             }
             m_users = std::move(users);
         }
@@ -219,7 +223,8 @@ void WebServer::reloadUsers()
     if (tokensChanged != m_tokensChanged) {
         m_tokensChanged = tokensChanged;
         if (const auto loaded = m_tokens->load(); !loaded)
-            journal(QStringLiteral("web: the tokens file was not read again: %1").arg(loaded.reason()));
+            journal(
+                QStringLiteral("web: the tokens file was not read again: %1").arg(loaded.reason()));
     }
 }
 
@@ -259,10 +264,11 @@ std::optional<Caller> WebServer::caller(const QHttpServerRequest& request)
 void WebServer::handle(const QHttpServerRequest& request, PendingReply reply)
 {
     if (const auto host = m_checks->checkHost(request.value(QByteArrayLiteral("host"))); !host)
-        return reply.send(HttpReply{421, "text/plain; charset=utf-8", (host.reason() + u'\n').toUtf8(), {}});
+        return reply.send(
+            HttpReply{421, "text/plain; charset=utf-8", (host.reason() + u'\n').toUtf8(), {}});
     const bool post = request.method() == QHttpServerRequest::Method::Post;
-    if (!post && request.method() != QHttpServerRequest::Method::Get
-        && request.method() != QHttpServerRequest::Method::Head)
+    if (!post && request.method() != QHttpServerRequest::Method::Get &&
+        request.method() != QHttpServerRequest::Method::Head)
         return reply.send(failure(405, QStringLiteral("only GET and POST are answered here")));
     // A script with a token sends no Origin; a browser's POST always does.
     const bool bearer = !request.value(QByteArrayLiteral("authorization")).isEmpty();
@@ -277,7 +283,8 @@ std::optional<HttpReply> WebServer::checkUpgrade(const QHttpServerRequest& reque
     auto refusal = upgradeRefusal(request);
     if (refusal) {
         journal(QStringLiteral("web: a page's connection from %1 refused: %2")
-                    .arg(addressText(request.remoteAddress()), QString::fromUtf8(refusal->body).trimmed()));
+                    .arg(addressText(request.remoteAddress()),
+                         QString::fromUtf8(refusal->body).trimmed()));
     }
     return refusal;
 }
@@ -290,7 +297,8 @@ std::optional<HttpReply> WebServer::upgradeRefusal(const QHttpServerRequest& req
         return HttpReply{421, "text/plain; charset=utf-8", (host.reason() + u'\n').toUtf8(), {}};
     if (request.url().path() != u"/ws")
         return HttpReply{404, "text/plain", "Not found\n", {}};
-    if (const auto origin = m_checks->checkOrigin(originOf(request), RequestChecks::Kind::Write); !origin)
+    if (const auto origin = m_checks->checkOrigin(originOf(request), RequestChecks::Kind::Write);
+        !origin)
         return HttpReply{403, "text/plain; charset=utf-8", (origin.reason() + u'\n').toUtf8(), {}};
     if (!caller(request))
         return HttpReply{401, "text/plain", "Log in first.\n", {}};
@@ -304,7 +312,8 @@ void WebServer::takeWebSocket(std::unique_ptr<QWebSocket> socket)
 {
     const QString address = addressText(socket->peerAddress());
     const auto who = callerOfCookie(socket->request().rawHeader("Cookie"), address);
-    if (!who || m_sockets >= MaxWebSockets || m_socketsPerAddress.value(address) >= MaxWebSocketsPerAddress) {
+    if (!who || m_sockets >= MaxWebSockets ||
+        m_socketsPerAddress.value(address) >= MaxWebSocketsPerAddress) {
         socket->close(QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("refused"));
         socket.release()->deleteLater();
         return;
@@ -329,8 +338,11 @@ void WebServer::route(const QHttpServerRequest& request, const QString& path, Pe
     if (path == u"/login" && post)
         return logIn(request, std::move(reply));
     if (path == u"/ws")
-        return reply.send(HttpReply{426, "text/plain", "WebSocket only\n",
-                                    {{QByteArrayLiteral("Upgrade"), QByteArrayLiteral("websocket")}}});
+        return reply.send(
+            HttpReply{426,
+                      "text/plain",
+                      "WebSocket only\n",
+                      {{QByteArrayLiteral("Upgrade"), QByteArrayLiteral("websocket")}}});
     const auto who = caller(request);
     if (path == u"/session" && !post) {
         if (!who)
@@ -341,24 +353,28 @@ void WebServer::route(const QHttpServerRequest& request, const QString& path, Pe
                                                 {QStringLiteral("version"), versionText()}}));
     }
     if (path == u"/logout" && post) {
-        if (const auto token = sessionTokenFromCookies(request.value(QByteArrayLiteral("cookie")))) {
+        if (const auto token =
+                sessionTokenFromCookies(request.value(QByteArrayLiteral("cookie")))) {
             if (m_sessions.end(*token) && who)
                 journal(QStringLiteral("web: %1 from %2 logged out").arg(who->user, who->address));
         }
-        return reply.send(HttpReply{200, "application/json", "{}",
-                                    {{QByteArrayLiteral("Set-Cookie"),
-                                      Sessions::clearCookie(secureCookies())}}});
+        return reply.send(
+            HttpReply{200,
+                      "application/json",
+                      "{}",
+                      {{QByteArrayLiteral("Set-Cookie"), Sessions::clearCookie(secureCookies())}}});
     }
-    const bool known = path == u"/report.csv" || path == u"/api/boards" || path == u"/api/values"
-                       || path == u"/api/set" || path == u"/api/report";
+    const bool known = path == u"/report.csv" || path == u"/api/boards" || path == u"/api/values" ||
+                       path == u"/api/set" || path == u"/api/report";
     if (!known)
         return reply.send(HttpReply{404, "text/plain", "Not found\n", {}});
     if (!who)
         return reply.send(failure(401, QStringLiteral("Log in first, or send a token: "
                                                       "Authorization: Bearer kw_...")));
     if ((path == u"/api/set") != post)
-        return reply.send(failure(405, QStringLiteral("%1 is answered to %2 only")
-                                           .arg(path, post ? QStringLiteral("GET") : QStringLiteral("POST"))));
+        return reply.send(
+            failure(405, QStringLiteral("%1 is answered to %2 only")
+                             .arg(path, post ? QStringLiteral("GET") : QStringLiteral("POST"))));
     if (path == u"/api/boards")
         return reply.send(json(200, QJsonObject{{QStringLiteral("boards"), m_hub.boardsJson()}}));
     if (path == u"/api/values") {
@@ -381,18 +397,19 @@ void WebServer::route(const QHttpServerRequest& request, const QString& path, Pe
 void WebServer::logIn(const QHttpServerRequest& request, PendingReply reply)
 {
     if (!usersRequired())
-        return reply.send(json(200, QJsonObject{{QStringLiteral("user"), QStringLiteral("local")},
-                                                {QStringLiteral("role"), QStringLiteral("operator")}}));
+        return reply.send(
+            json(200, QJsonObject{{QStringLiteral("user"), QStringLiteral("local")},
+                                  {QStringLiteral("role"), QStringLiteral("operator")}}));
     const auto body = jsonBody(request);
     if (!body || !body->value(u"user").isString() || !body->value(u"password").isString())
         return reply.send(failure(400, QStringLiteral("send {\"user\": ..., \"password\": ...}")));
     const QString limited = limitAddress(request.remoteAddress());
     const QString address = addressText(request.remoteAddress());
     if (const auto wait = m_limiter.waitSeconds(limited)) {
-        HttpReply refusal = json(429, QJsonObject{
-                                          {QStringLiteral("error"),
-                                           QStringLiteral("Too many failed log-ins: wait %1 s.").arg(*wait)},
-                                          {QStringLiteral("wait"), *wait}});
+        HttpReply refusal = json(
+            429, QJsonObject{{QStringLiteral("error"),
+                              QStringLiteral("Too many failed log-ins: wait %1 s.").arg(*wait)},
+                             {QStringLiteral("wait"), *wait}});
         refusal.headers.append({QByteArrayLiteral("Retry-After"), QByteArray::number(*wait)});
         return reply.send(refusal);
     }
@@ -405,22 +422,27 @@ void WebServer::logIn(const QHttpServerRequest& request, PendingReply reply)
     QPointer<WebServer> self(this);
     QThreadPool::globalInstance()->start([=, this] {
         const auto role = users->checkPassword(user, password);
-        QMetaObject::invokeMethod(self.data(), [=, this] {
-            if (!self)
-                return;
-            if (!role) {
-                m_limiter.recordFailure(limited);
-                journal(QStringLiteral("web: failed log-in as \"%1\" from %2").arg(user.left(64), address));
-                return pending->send(failure(401, QStringLiteral("Wrong name or password.")));
-            }
-            const Session session = m_sessions.start(user, *role, address);
-            journal(QStringLiteral("web: %1 (%2) logged in from %3").arg(user, roleName(*role), address));
-            HttpReply ok = json(200, QJsonObject{{QStringLiteral("user"), user},
-                                                 {QStringLiteral("role"), roleName(*role)}});
-            ok.headers.append({QByteArrayLiteral("Set-Cookie"),
-                               m_sessions.setCookie(session, secureCookies())});
-            pending->send(ok);
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            self.data(),
+            [=, this] {
+                if (!self)
+                    return;
+                if (!role) {
+                    m_limiter.recordFailure(limited);
+                    journal(QStringLiteral("web: failed log-in as \"%1\" from %2")
+                                .arg(user.left(64), address));
+                    return pending->send(failure(401, QStringLiteral("Wrong name or password.")));
+                }
+                const Session session = m_sessions.start(user, *role, address);
+                journal(QStringLiteral("web: %1 (%2) logged in from %3")
+                            .arg(user, roleName(*role), address));
+                HttpReply ok = json(200, QJsonObject{{QStringLiteral("user"), user},
+                                                     {QStringLiteral("role"), roleName(*role)}});
+                ok.headers.append({QByteArrayLiteral("Set-Cookie"),
+                                   m_sessions.setCookie(session, secureCookies())});
+                pending->send(ok);
+            },
+            Qt::QueuedConnection);
     });
 }
 
@@ -428,7 +450,8 @@ void WebServer::setFromApi(const Caller& who, const QHttpServerRequest& request,
 {
     const auto body = jsonBody(request);
     if (!body)
-        return reply.send(failure(400, QStringLiteral("send a JSON object: {\"board\", \"box\", \"text\"}")));
+        return reply.send(
+            failure(400, QStringLiteral("send a JSON object: {\"board\", \"box\", \"text\"}")));
     const QString board = body->value(u"board").toString();
     QJsonObject set{{QStringLiteral("type"), QStringLiteral("set")}};
     for (const char* key : {"box", "text", "unit", "locale", "timeout"}) {
@@ -437,10 +460,11 @@ void WebServer::setFromApi(const Caller& who, const QHttpServerRequest& request,
             set.insert(name, body->value(name));
     }
     auto pending = std::make_shared<PendingReply>(std::move(reply));
-    const QString what = QStringLiteral("set %1 \"%2\"")
-                             .arg(QString::fromUtf8(QJsonDocument(QJsonArray{set.value(u"box")})
-                                                        .toJson(QJsonDocument::Compact)),
-                                  set.value(u"text").toString());
+    const QString what =
+        QStringLiteral("set %1 \"%2\"")
+            .arg(QString::fromUtf8(
+                     QJsonDocument(QJsonArray{set.value(u"box")}).toJson(QJsonDocument::Compact)),
+                 set.value(u"text").toString());
     journal(QStringLiteral("web: %1 (%2) from %3 through the API: %4 on %5")
                 .arg(who.user, roleName(who.role), who.address, what, board));
     m_hub.request(board, set, [pending, who, what, board](const QJsonObject& message, bool final) {
@@ -453,7 +477,10 @@ void WebServer::setFromApi(const Caller& who, const QHttpServerRequest& request,
         const bool error = message.value(u"type").toString() == u"error";
         QJsonObject answer = message;
         answer.remove(QStringLiteral("id")); // the number this server gave the recorder
-        pending->send(json(error ? 502 : message.value(u"state").toString() == u"refused" ? 422 : 200, answer));
+        pending->send(json(error                                              ? 502
+                           : message.value(u"state").toString() == u"refused" ? 422
+                                                                              : 200,
+                           answer));
     });
 }
 
@@ -468,16 +495,19 @@ void WebServer::report(const QHttpServerRequest& request, PendingReply reply)
     const auto from = queryDay(query, QStringLiteral("from"), &bad);
     const auto to = queryDay(query, QStringLiteral("to"), &bad);
     if (bad || (from && to && *from > *to))
-        return reply.send(failure(400, QStringLiteral("from and to are days written YYYY-MM-DD, from "
-                                                      "not after to")));
+        return reply.send(
+            failure(400, QStringLiteral("from and to are days written YYYY-MM-DD, from "
+                                        "not after to")));
     auto pending = std::make_shared<PendingReply>(std::move(reply));
     const QByteArray file = "kelvaro-report-" + QUrl::toPercentEncoding(board) + ".csv";
     HistoryJob::report(*socket, from, to, [pending, file](Outcome<QByteArray> csv) {
         if (!csv)
             return pending->send(failure(502, csv.reason()));
-        pending->send(HttpReply{200, "text/csv; charset=utf-8", *csv,
-                                {{QByteArrayLiteral("Content-Disposition"),
-                                  "attachment; filename=\"" + file + "\""}}});
+        pending->send(HttpReply{
+            200,
+            "text/csv; charset=utf-8",
+            *csv,
+            {{QByteArrayLiteral("Content-Disposition"), "attachment; filename=\"" + file + "\""}}});
     });
 }
 

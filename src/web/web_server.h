@@ -87,7 +87,8 @@ private:
     // Over TLS, here or at the reverse proxy in front: the cookie only travels encrypted.
     bool secureCookies() const
     {
-        return m_config.tls.has_value() || m_config.publicUrl.startsWith(u"https:", Qt::CaseInsensitive);
+        return m_config.tls.has_value() ||
+               m_config.publicUrl.startsWith(u"https:", Qt::CaseInsensitive);
     }
 
     WebServerConfig m_config;

@@ -27,7 +27,8 @@ quint16 freePort()
 }
 
 // Adds a user with the password on standard input, as a script would.
-bool addUser(const QString& users, const QString& name, const QString& role, const QByteArray& password)
+bool addUser(const QString& users, const QString& name, const QString& role,
+             const QByteArray& password)
 {
     QProcess process;
     process.start(Web, {u"--users"_s, users, u"--add-user"_s, name, u"--role"_s, role});
@@ -52,11 +53,14 @@ void TestE2eWeb::refusesToStart_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("says");
-    QTest::newRow("network without users") << QStringList{u"--listen"_s, u"0.0.0.0:18641"_s} << 78
-                                           << u"needs users"_s;
-    QTest::newRow("missing users file") << QStringList{u"--users"_s, u"no-such-file"_s} << 78 << u"no-such-file"_s;
-    QTest::newRow("half of TLS") << QStringList{u"--tls-cert"_s, u"cert.pem"_s} << 2 << u"--tls-key"_s;
-    QTest::newRow("bad address") << QStringList{u"--listen"_s, u"pi.local:80"_s} << 2 << u"ADDRESS:PORT"_s;
+    QTest::newRow("network without users")
+        << QStringList{u"--listen"_s, u"0.0.0.0:18641"_s} << 78 << u"needs users"_s;
+    QTest::newRow("missing users file")
+        << QStringList{u"--users"_s, u"no-such-file"_s} << 78 << u"no-such-file"_s;
+    QTest::newRow("half of TLS") << QStringList{u"--tls-cert"_s, u"cert.pem"_s} << 2
+                                 << u"--tls-key"_s;
+    QTest::newRow("bad address") << QStringList{u"--listen"_s, u"pi.local:80"_s} << 2
+                                 << u"ADDRESS:PORT"_s;
 }
 
 void TestE2eWeb::refusesToStart()
@@ -75,8 +79,8 @@ void TestE2eWeb::page_inChromium()
     // Debian's Python, which python3-selenium is installed into (not one a user put first
     // on PATH).
     const QString python = u"/usr/bin/python3"_s;
-    if (!QFile::exists(u"/usr/bin/chromium"_s) || !QFile::exists(u"/usr/bin/chromedriver"_s)
-        || QProcess::execute(python, {u"-c"_s, u"import selenium"_s}) != 0)
+    if (!QFile::exists(u"/usr/bin/chromium"_s) || !QFile::exists(u"/usr/bin/chromedriver"_s) ||
+        QProcess::execute(python, {u"-c"_s, u"import selenium"_s}) != 0)
         QSKIP("needs chromium, chromium-driver and python3-selenium (scripts/deps.sh)");
 
     QTemporaryDir dir;
