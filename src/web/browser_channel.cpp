@@ -198,7 +198,11 @@ void BrowserChannel::take(const BrowserRequest& request)
         const TrendBuffer* buffer = m_server.hub().trend(board);
         const qint64 t1 = buffer && !buffer->isEmpty() ? buffer->timeAt(buffer->endIndex() - 1)
                                                        : QDateTime::currentMSecsSinceEpoch();
-        const qint64 t0 = t1 - qint64(trend->hours) * 3600 * 1000;
+        // A trend younger than the period (kelvaro-web started recently) fills the width
+        // rather than sitting at its right edge.
+        qint64 t0 = t1 - qint64(trend->hours) * 3600 * 1000;
+        if (buffer && !buffer->isEmpty())
+            t0 = std::max(t0, std::min(buffer->timeAt(buffer->firstIndex()), t1 - 60 * 1000));
         QJsonObject chart =
             buffer ? chartJson(*buffer, t0, t1 + 1, trend->width, units) : QJsonObject{};
         chart.insert(QStringLiteral("type"), QStringLiteral("chart"));

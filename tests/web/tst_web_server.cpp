@@ -14,7 +14,10 @@
 #include <QNetworkAccessManager>
 #include <QNetworkCookieJar>
 #include <QNetworkReply>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QSslCertificate>
+#include <QSslKey>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWebSocket>
@@ -56,6 +59,7 @@ private Q_SLOTS:
     void webSocket_data();
     void webSocket();
     void usersFileOthersMayRead_refusesToStart();
+    void tls_servesHttpsAndMarksTheCookieSecure();
 
 private:
     Answer ask(const QByteArray& method, const QString& path, const QByteArray& who,
@@ -355,6 +359,44 @@ void TestWebServer::usersFileOthersMayRead_refusesToStart()
     const auto started = server.start();
     QVERIFY(!started);
     QVERIFY2(started.reason().contains(u"chmod 600"_s), qPrintable(started.reason()));
+}
+
+void TestWebServer::tls_servesHttpsAndMarksTheCookieSecure()
+{
+    const QString key = m_dir.filePath(u"key.pem"_s);
+    const QString cert = m_dir.filePath(u"cert.pem"_s);
+    const int made = QProcess::execute(
+        u"openssl"_s, {u"req"_s, u"-x509"_s, u"-newkey"_s, u"ec"_s, u"-pkeyopt"_s,
+                       u"ec_paramgen_curve:prime256v1"_s, u"-nodes"_s, u"-days"_s, u"2"_s,
+                       u"-subj"_s, u"/CN=localhost"_s, u"-keyout"_s, key, u"-out"_s, cert});
+    QCOMPARE(made, 0);
+    QFile keyFile(key);
+    QFile certFile(cert);
+    QVERIFY(keyFile.open(QIODevice::ReadOnly) && certFile.open(QIODevice::ReadOnly));
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setLocalCertificate(QSslCertificate(certFile.readAll(), QSsl::Pem));
+    tls.setPrivateKey(QSslKey(keyFile.readAll(), QSsl::Ec, QSsl::Pem));
+
+    WebServerConfig config;
+    config.usersPath = m_dir.filePath(u"users"_s);
+    config.tokensPath = config.usersPath + u".tokens"_s;
+    config.hashCost = 1;
+    config.tls = tls;
+    BoardHub hub({}, m_dir.filePath(u"run"_s));
+    WebServer server(config, hub);
+    QVERIFY(server.start());
+
+    const QString origin = u"https://localhost:%1"_s.arg(server.port());
+    QNetworkRequest request(QUrl(origin + u"/login"_s));
+    request.setRawHeader("Origin", origin.toLatin1());
+    request.setRawHeader("Content-Type", "application/json");
+    QNetworkReply* reply = m_net.post(request, R"({"user":"desk","password":"viewer pass 1"})");
+    reply->ignoreSslErrors();
+    QSignalSpy done(reply, &QNetworkReply::finished);
+    QVERIFY(done.wait(10000));
+    QCOMPARE(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
+    QVERIFY2(reply->rawHeader("Set-Cookie").endsWith("; Secure"),
+             reply->rawHeader("Set-Cookie").constData());
 }
 
 QTEST_GUILESS_MAIN(TestWebServer)
