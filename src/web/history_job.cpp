@@ -60,19 +60,35 @@ void HistoryJob::finish()
     deleteLater();
 }
 
-void HistoryJob::days(const QString& socket, std::function<void(QJsonObject)> done)
+HistoryJob* HistoryJob::open(const QString& socket, std::function<void(const QString&)> fail)
 {
-    if (g_running >= MaxRunning)
-        return done(errorMessage(Busy));
+    if (g_running >= MaxRunning) {
+        fail(Busy);
+        return nullptr;
+    }
     auto* job = new HistoryJob(socket);
-    job->m_fail = [job, done](const QString& reason) {
-        done(errorMessage(reason));
+    job->m_fail = [job, fail = std::move(fail)](const QString& reason) {
+        fail(reason);
         job->finish();
     };
-    connect(&job->m_client, &service::ServiceClient::connected, job, [job] {
-        job->m_client.send(QJsonObject{{QStringLiteral("type"), QStringLiteral("days")},
-                                       {QStringLiteral("id"), 1}});
+    return job;
+}
+
+void HistoryJob::whenConnected(std::function<void()> ask)
+{
+    connect(&m_client, &service::ServiceClient::connected, this, [this, ask = std::move(ask)] {
+        if (const auto why = service::RemoteHistory::cannotSend(m_client.serverProtocol()))
+            return m_fail(*why);
+        ask();
     });
+    begin();
+}
+
+void HistoryJob::days(const QString& socket, std::function<void(QJsonObject)> done)
+{
+    auto* job = open(socket, [done](const QString& reason) { done(errorMessage(reason)); });
+    if (!job)
+        return;
     connect(&job->m_client, &service::ServiceClient::message, job,
             [job, done](const QJsonObject& message) {
                 const QString type = message.value(u"type").toString();
@@ -88,24 +104,19 @@ void HistoryJob::days(const QString& socket, std::function<void(QJsonObject)> do
                     job->m_fail(message.value(u"reason").toString());
                 }
             });
-    job->begin();
+    // "days" came with protocol 2, as the rest of the history.
+    job->whenConnected([job] {
+        job->m_client.send(QJsonObject{{QStringLiteral("type"), QStringLiteral("days")},
+                                       {QStringLiteral("id"), 1}});
+    });
 }
 
 void HistoryJob::history(const QString& socket, QDate from, QDate to, int width, ValueUnits units,
                          std::function<void(QJsonObject)> done)
 {
-    if (g_running >= MaxRunning)
-        return done(errorMessage(Busy));
-    auto* job = new HistoryJob(socket);
-    job->m_fail = [job, done](const QString& reason) {
-        done(errorMessage(reason));
-        job->finish();
-    };
-    connect(&job->m_client, &service::ServiceClient::connected, job, [job, from, to] {
-        if (const auto why = service::RemoteHistory::cannotSend(job->m_client.serverProtocol()))
-            return job->m_fail(*why);
-        job->m_history.requestHistory(from, to);
-    });
+    auto* job = open(socket, [done](const QString& reason) { done(errorMessage(reason)); });
+    if (!job)
+        return;
     connect(&job->m_history, &service::RemoteHistory::historyReady, job,
             [job, done, from, to, width, units](std::shared_ptr<const HistoryData> data,
                                                 const QStringList& errors) {
@@ -118,30 +129,21 @@ void HistoryJob::history(const QString& socket, QDate from, QDate to, int width,
                 done(chart);
                 job->finish();
             });
-    job->begin();
+    job->whenConnected([job, from, to] { job->m_history.requestHistory(from, to); });
 }
 
 void HistoryJob::report(const QString& socket, std::optional<QDate> from, std::optional<QDate> to,
                         std::function<void(Outcome<QByteArray>)> done)
 {
-    if (g_running >= MaxRunning)
-        return done(Failure{Busy});
-    auto* job = new HistoryJob(socket);
-    job->m_fail = [job, done](const QString& reason) {
-        done(Failure{reason});
-        job->finish();
-    };
-    connect(&job->m_client, &service::ServiceClient::connected, job, [job, from, to] {
-        if (const auto why = service::RemoteHistory::cannotSend(job->m_client.serverProtocol()))
-            return job->m_fail(*why);
-        job->m_history.requestReport(from, to);
-    });
+    auto* job = open(socket, [done](const QString& reason) { done(Failure{reason}); });
+    if (!job)
+        return;
     connect(&job->m_history, &service::RemoteHistory::reportReady, job,
             [job, done](const QByteArray& csv) {
                 done(csv);
                 job->finish();
             });
-    job->begin();
+    job->whenConnected([job, from, to] { job->m_history.requestReport(from, to); });
 }
 
 } // namespace kelvaro::web

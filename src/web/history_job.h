@@ -37,6 +37,10 @@ public:
 private:
     explicit HistoryJob(const QString& socket);
     ~HistoryJob() override;
+    // A new job whose failure goes to `fail`, or nullptr (and `fail` told) when too many run.
+    static HistoryJob* open(const QString& socket, std::function<void(const QString&)> fail);
+    // Connects, and asks once the recorder has said it can send its history.
+    void whenConnected(std::function<void()> ask);
     void begin();
     void finish();
 
