@@ -6,11 +6,19 @@
 #include "board_sim_process.h"
 #include "recorder_process.h"
 
+#include <QDate>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWebSocket>
 
 using namespace kelvaro::e2e;
 using namespace Qt::StringLiterals;
@@ -46,6 +54,7 @@ private Q_SLOTS:
     void refusesToStart_data();
     void refusesToStart();
     void page_inChromium();
+    void historyTrendAndReport_throughThePage();
 };
 
 void TestE2eWeb::refusesToStart_data()
@@ -115,6 +124,78 @@ void TestE2eWeb::page_inChromium()
     browser.start(python, {QStringLiteral(KELVARO_BROWSER_TEST)});
     QVERIFY(browser.waitForFinished(240000));
     QCOMPARE(browser.exitCode(), 0);
+    web.terminate();
+    QVERIFY(web.waitForFinished(5000));
+}
+
+void TestE2eWeb::historyTrendAndReport_throughThePage()
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(u"west"_s);
+    QVERIFY(QDir().mkpath(folder));
+    BoardSimProcess sim(folder);
+    Recorder recorder;
+    const QString started = startBoardAndRecorder(sim, recorder, folder);
+    QVERIFY2(started.isEmpty(), qPrintable(started));
+    const quint16 port = freePort();
+    QProcess web;
+    web.setWorkingDirectory(folder);
+    web.start(Web, {u"--listen"_s, u"127.0.0.1:%1"_s.arg(port)}); // no users: loopback, operator
+    QVERIFY(web.waitForStarted(5000));
+    QByteArray said;
+    QTRY_VERIFY_WITH_TIMEOUT((said += web.readAllStandardError()).contains("the page is at"),
+                             10000);
+
+    // Found without --socket: the current folder's kelvaro.sock.
+    const QString origin = u"http://127.0.0.1:%1"_s.arg(port);
+    QWebSocket socket(origin);
+    QList<QJsonObject> received;
+    connect(&socket, &QWebSocket::textMessageReceived, this, [&](const QString& text) {
+        received << QJsonDocument::fromJson(text.toUtf8()).object();
+    });
+    socket.open(QUrl(u"ws://127.0.0.1:%1/ws"_s.arg(port)));
+    QTRY_VERIFY_WITH_TIMEOUT(socket.state() == QAbstractSocket::ConnectedState, 10000);
+    const auto answer = [&](int id) -> QJsonObject {
+        for (const QJsonObject& message : std::as_const(received)) {
+            if (message.value(u"id").toInt(-1) == id)
+                return message;
+        }
+        return {};
+    };
+    const QString today = QDate::currentDate().toString(Qt::ISODate);
+    socket.sendTextMessage(uR"({"type":"board","board":"west"})"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        std::any_of(received.begin(), received.end(),
+                    [](const QJsonObject& m) { return m.value(u"type").toString() == u"state"; }),
+        10000);
+    socket.sendTextMessage(uR"({"type":"days","id":1})"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(!answer(1).isEmpty(), 10000);
+    QVERIFY2(answer(1).value(u"dates").toArray().contains(today),
+             QJsonDocument(answer(1)).toJson().constData());
+    socket.sendTextMessage(
+        u"{\"type\":\"history\",\"id\":2,\"from\":\"%1\",\"to\":\"%1\",\"width\":300}"_s.arg(
+            today));
+    socket.sendTextMessage(uR"({"type":"trend","id":3,"hours":1,"width":200})"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(!answer(2).isEmpty() && !answer(3).isEmpty(), 15000);
+    // The day's log holds the actual temperature and the relay: two series with columns.
+    const QJsonArray history = answer(2).value(u"series").toArray();
+    QCOMPARE(answer(2).value(u"type").toString(), u"chart"_s);
+    QVERIFY(history.size() >= 1);
+    QVERIFY(!history[0].toObject().value(u"columns").toArray().isEmpty());
+    // The live trend: actual, average, the three set-points and the relay.
+    const QJsonArray trend = answer(3).value(u"series").toArray();
+    QCOMPARE(trend.size(), 6);
+    QVERIFY(!trend[0].toObject().value(u"columns").toArray().isEmpty());
+
+    QNetworkAccessManager net;
+    QNetworkReply* report = net.get(QNetworkRequest(QUrl(origin + u"/report.csv?board=west"_s)));
+    QSignalSpy done(report, &QNetworkReply::finished);
+    QVERIFY(done.wait(15000));
+    const QByteArray csv = report->readAll();
+    QVERIFY2(csv.startsWith("date,lines,skipped,") && csv.contains(today.toLatin1()),
+             csv.constData());
+    QCOMPARE(report->rawHeader("Content-Disposition"),
+             "attachment; filename=\"kelvaro-report-west.csv\""_ba);
     web.terminate();
     QVERIFY(web.waitForFinished(5000));
 }
