@@ -58,6 +58,8 @@ private Q_SLOTS:
     void logOut_endsTheSession();
     void webSocket_data();
     void webSocket();
+    void webSocket_hostilePageIsClosed_data();
+    void webSocket_hostilePageIsClosed();
     void usersFileOthersMayRead_refusesToStart();
     void tls_servesHttpsAndMarksTheCookieSecure();
 
@@ -343,6 +345,32 @@ void TestWebServer::webSocket()
     const QString said = answer.value(u"reason").toString();
     QVERIFY2(said.startsWith(setAnswer.left(20)) || said.contains(u"not connected"_s),
              qPrintable(said));
+}
+
+void TestWebServer::webSocket_hostilePageIsClosed_data()
+{
+    QTest::addColumn<int>("messages");
+    QTest::addColumn<int>("bytes");
+    QTest::addColumn<QWebSocketProtocol::CloseCode>("code");
+    QTest::newRow("1 MB message") << 1 << 1024 * 1024 << QWebSocketProtocol::CloseCodeTooMuchData;
+    QTest::newRow("a flood") << 40 << 20 << QWebSocketProtocol::CloseCodePolicyViolated;
+}
+
+void TestWebServer::webSocket_hostilePageIsClosed()
+{
+    QFETCH(int, messages);
+    QFETCH(int, bytes);
+    QFETCH(QWebSocketProtocol::CloseCode, code);
+    QNetworkRequest request(QUrl(u"ws://127.0.0.1:%1/ws"_s.arg(m_server->port())));
+    request.setRawHeader("Cookie", m_operatorCookie);
+    QWebSocket socket(origin());
+    QSignalSpy closed(&socket, &QWebSocket::disconnected);
+    socket.open(request);
+    QTRY_COMPARE(socket.state(), QAbstractSocket::ConnectedState);
+    for (int i = 0; i < messages; ++i)
+        socket.sendTextMessage(QString(bytes, u' ') + uR"({"type":"days"})"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(!closed.isEmpty(), 10000);
+    QCOMPARE(socket.closeCode(), code);
 }
 
 void TestWebServer::usersFileOthersMayRead_refusesToStart()
