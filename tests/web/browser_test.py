@@ -9,6 +9,7 @@ import functools
 import http.server
 import json
 import os
+import socket
 import re
 import subprocess
 import sys
@@ -60,6 +61,20 @@ CONFIG = {}
 DRIVERS = []
 
 
+class LoopbackService(Service):
+    """The driver reached at 127.0.0.1: Selenium's own "localhost" needs /etc/hosts, which a
+    minimal system may not have."""
+
+    @property
+    def service_url(self):
+        return f"http://127.0.0.1:{self.port}"
+
+    def is_connectable(self):
+        with socket.socket() as probe:
+            probe.settimeout(1)
+            return probe.connect_ex(("127.0.0.1", self.port)) == 0
+
+
 def make_driver(phone=False):
     options = webdriver.ChromeOptions()
     options.binary_location = CHROMIUM
@@ -72,7 +87,7 @@ def make_driver(phone=False):
     if phone:
         options.add_experimental_option("mobileEmulation", {
             "deviceMetrics": {"width": 390, "height": 844, "pixelRatio": 3.0}, "userAgent": PHONE_UA})
-    driver = webdriver.Chrome(service=Service(executable_path=CHROMEDRIVER), options=options)
+    driver = webdriver.Chrome(service=LoopbackService(executable_path=CHROMEDRIVER), options=options)
     driver.kelvaro_profile = profile  # removed with the driver
     DRIVERS.append(driver)
     return driver

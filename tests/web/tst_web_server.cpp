@@ -418,7 +418,8 @@ void TestWebServer::tls_servesHttpsAndMarksTheCookieSecure()
     WebServer server(config, hub);
     QVERIFY(server.start());
 
-    const QString origin = u"https://localhost:%1"_s.arg(server.port());
+    // 127.0.0.1, not localhost: a minimal system may have no /etc/hosts to name it.
+    const QString origin = u"https://127.0.0.1:%1"_s.arg(server.port());
     QNetworkRequest request(QUrl(origin + u"/login"_s));
     request.setRawHeader("Origin", origin.toLatin1());
     request.setRawHeader("Content-Type", "application/json");
